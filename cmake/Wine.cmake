@@ -1,0 +1,21 @@
+# Under the win32 preset, CTest runs the Windows programs through Wine, all of
+# them in one prefix inside the build tree, created once by the fixture below.
+if(TX_WINDOWS)
+  set(TX_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      ${CMAKE_SOURCE_DIR}/scripts/wine-run --prefix ${TX_WINEPREFIX})
+endif()
+
+# Registers the test that prepares the Wine prefix (a no-op natively), and
+# makes the given tests depend on it.
+function(tx_needs_wine)
+  if(NOT TX_WINDOWS)
+    return()
+  endif()
+  if(NOT TEST wine.prefix)
+    add_test(NAME wine.prefix
+             COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run --prefix ${TX_WINEPREFIX} --boot)
+    set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+  endif()
+  set_tests_properties(${ARGN} PROPERTIES FIXTURES_REQUIRED wine)
+endfunction()

@@ -1,0 +1,67 @@
+// What the pieces of the POSIX layer share: path translation, the table of
+// kernel handles, errno mapping and the fault-injection hook.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <memory>
+#include <string>
+
+namespace txplat::posix {
+
+// A Windows path made into a host path.
+struct HostPathResult {
+    std::string host;    // the host path, with case-insensitive matches applied
+    bool parent_exists;  // the directory that would hold the last component exists
+};
+
+// Translates a Windows path ("Z:\dir\file", "\dir\file", "dir\file" or with
+// '/') into an absolute host path, resolving "." and ".." by text and each
+// existing component without regard to case. Fails with the Windows error
+// code in *error: 3 for another drive, a UNC path or a missing directory, 206
+// for a path of 260 characters or more, 123 for an empty path, 87 for null.
+bool HostPath(const char* win, HostPathResult* out, DWORD* error);
+
+// The Windows form ("Z:\...") of an absolute host path.
+std::string WinPathOf(const std::string& host);
+
+// The Windows error code that stands for an errno value. `parent_exists`
+// tells ENOENT on the last component (2) from ENOENT on a directory (3).
+DWORD ErrorFromErrno(int e, bool parent_exists = true);
+
+// Sets the last error from the current errno.
+void SetLastErrorFromErrno(bool parent_exists = true);
+
+// Sets the last error from errno and answers `value`, for one-line returns.
+template <typename T> T FailErrno(T value, bool parent_exists = true) {
+    SetLastErrorFromErrno(parent_exists);
+    return value;
+}
+
+// A kernel object behind a HANDLE.
+struct KernelObject {
+    virtual ~KernelObject() = default;
+};
+
+// Handles are small multiples of 4, as on Windows, never null nor -1.
+HANDLE HandleInsert(std::unique_ptr<KernelObject> object);
+KernelObject* HandleGet(HANDLE handle);
+template <typename T> T* HandleGetAs(HANDLE handle) {
+    return dynamic_cast<T*>(HandleGet(handle));
+}
+// Removes the handle and destroys its object; false when there is none.
+bool HandleRemove(HANDLE handle);
+
+// Entered at the top of every Win32 call that can be made to fail. Counts
+// the call; when a fault is pending for it, sets the last error and answers
+// true, and the caller returns its failure value.
+bool FaultEnter(const char* call);
+// For ReadFile and WriteFile: records the byte count asked for and answers
+// how many bytes may be moved (the count itself unless a short transfer is
+// pending).
+uint32_t FaultTransferLimit(const char* call, uint32_t asked);
+
+// The message box sink (see fault.h).
+void MessageBoxRecordAdd(bool has_owner, const char* text, const char* caption, unsigned style);
+
+} // namespace txplat::posix
