@@ -1,0 +1,37 @@
+// The error state: the process-wide last error number, and the reports that
+// show a numbered message in a "RUNTIME Erreur" box. The message template of
+// a number is the string-table entry with that id: a severity digit, then a
+// wvsprintfA format; severity 2 ends the process with status 2. A number
+// without a template is shown as "Error %d".
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+namespace tx {
+
+// Sets the last error number to 0, finds the module that holds the message
+// templates (the launcher's own, by file name) and takes the two buffers.
+void ErrorInit(const char* own_file_name);
+
+// Releases the two buffers.
+void ErrorTerm();
+
+// The last error number recorded by a Set or Raise call (0 after ErrorInit).
+int16_t ErrorLastNumber();
+
+// Record the number only; answer 0 and -1.
+int SetErrorNumber(int16_t number);
+int16_t SetErrorNumberShort(int16_t number);
+
+// Record the number and show its message; answer 0, null and -1. The
+// arguments are those of the number's message template.
+int RaiseErrorInt(int16_t number, ...);
+void* RaiseErrorPtr(int16_t number, ...);
+int16_t RaiseErrorShort(int16_t number, ...);
+
+// The core of the Raise family: records, shows, ends the process for a
+// fatal template, and answers the message box's result.
+int RaiseError(int16_t number, va_list args);
+
+} // namespace tx
