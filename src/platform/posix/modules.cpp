@@ -226,8 +226,9 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
         std::memcpy(buffer, win.c_str(), win.size() + 1);
         return static_cast<DWORD>(win.size());
     }
-    std::memcpy(buffer, win.data(), size - 1);
-    buffer[size - 1] = 0;
+    // Cut to the buffer's size with no terminator, as Wine and older Windows
+    // do: callers cannot count on one.
+    std::memcpy(buffer, win.data(), size);
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return size;
 }

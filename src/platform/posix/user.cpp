@@ -46,7 +46,9 @@ int WINAPI wvsprintfA(LPSTR buffer, LPCSTR format, va_list args) {
         buffer[0] = 0;
         return 0;
     }
-    return n < kWsprintfLimit ? n : kWsprintfLimit - 1;
+    // A cut output holds 1023 characters and the terminator, and the result
+    // is then the limit itself, as Wine answers.
+    return n < kWsprintfLimit ? n : kWsprintfLimit;
 }
 
 int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
