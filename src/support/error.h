@@ -12,6 +12,8 @@ namespace tx {
 
 // Sets the last error number to 0, finds the module that holds the message
 // templates (the launcher's own, by file name) and takes the two buffers.
+// Without them (before ErrorInit, after ErrorTerm, or when memory ran out)
+// the reports use static buffers of the same sizes.
 void ErrorInit(const char* own_file_name);
 
 // Releases the two buffers.
@@ -29,6 +31,10 @@ int16_t SetErrorNumberShort(int16_t number);
 int RaiseErrorInt(int16_t number, ...);
 void* RaiseErrorPtr(int16_t number, ...);
 int16_t RaiseErrorShort(int16_t number, ...);
+
+// The text of the message shown by the last Raise call ("" before any), for
+// tests that cannot see the message box itself.
+const char* ErrorMessageText();
 
 // The core of the Raise family: records, shows, ends the process for a
 // fatal template, and answers the message box's result.
