@@ -65,7 +65,15 @@ LPVOID WINAPI GlobalLock(HGLOBAL h) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    if (b->flags & GMEM_MOVEABLE) ++b->locks;
+    if (b->flags & GMEM_MOVEABLE) {
+        // A movable block of 0 bytes is made discarded: it has no memory to
+        // lock, as on Windows.
+        if (b->size == 0) {
+            SetLastError(ERROR_DISCARDED);
+            return nullptr;
+        }
+        ++b->locks;
+    }
     return b->data;
 }
 

@@ -55,6 +55,15 @@ TEST(GlobalMemory, ReAllocZeroFillsTheNewTailAndKeepsTheData) {
     EXPECT_EQ(GlobalFree(h2), nullptr);
 }
 
+TEST(GlobalMemory, EmptyMovableBlockCannotBeLocked) {
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 0);
+    ASSERT_NE(h, nullptr);
+    SetLastError(0);
+    EXPECT_EQ(GlobalLock(h), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISCARDED));
+    EXPECT_EQ(GlobalFree(h), nullptr);
+}
+
 TEST(GlobalMemory, BadHandlesFailWithoutCrashing) {
     EXPECT_EQ(GlobalLock(nullptr), nullptr);
     EXPECT_EQ(GlobalHandle(nullptr), nullptr);
