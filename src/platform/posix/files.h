@@ -1,0 +1,80 @@
+// What files.cpp, find.cpp, time.cpp and crt.cpp share: the object behind a
+// file handle, FILETIME arithmetic and the attribute rules Wine applies to
+// host files.
+#pragma once
+
+#include "internal.h"
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <vector>
+
+namespace txplat::posix {
+
+// An open file. The descriptor is closed, and the handle's byte-range locks
+// released, when the object is destroyed (CloseHandle).
+struct FileObject : KernelObject {
+    int fd = -1;
+    bool can_read = false;
+    bool can_write = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    // A second descriptor, open for writing, on which the locks of a handle
+    // without write access are taken (F_WRLCK needs a writable descriptor);
+    // -1 until first needed, -2 when it could not be had.
+    int lock_fd = -1;
+    ~FileObject() override;
+};
+
+// True when `handle` is a search handle of FindFirstFileA.
+bool IsFindHandle(HANDLE handle);
+
+// 100 ns ticks between 1601-01-01 and 1970-01-01.
+constexpr int64_t kUnixEpochTicks = 116444736000000000LL;
+constexpr int64_t kTicksPerSecond = 10000000LL;
+
+inline uint64_t TicksOf(const FILETIME& ft) {
+    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+inline FILETIME FileTimeOf(uint64_t ticks) {
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(ticks);
+    ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return ft;
+}
+inline FILETIME FileTimeOfUnix(const struct timespec& ts) {
+    int64_t ticks =
+        static_cast<int64_t>(ts.tv_sec) * kTicksPerSecond + ts.tv_nsec / 100 + kUnixEpochTicks;
+    return FileTimeOf(static_cast<uint64_t>(ticks < 0 ? 0 : ticks));
+}
+inline struct timespec UnixOfFileTime(const FILETIME& ft) {
+    int64_t rel = static_cast<int64_t>(TicksOf(ft)) - kUnixEpochTicks;
+    int64_t sec = rel / kTicksPerSecond;
+    int64_t rem = rel % kTicksPerSecond;
+    if (rem < 0) {
+        rem += kTicksPerSecond;
+        --sec;
+    }
+    struct timespec ts;
+    ts.tv_sec = static_cast<time_t>(sec);
+    ts.tv_nsec = static_cast<long>(rem * 100);
+    return ts;
+}
+
+// Wine's attributes for a host file: directory or archive, read-only when no
+// one may write it, hidden for a name starting with '.' (but "." and "..").
+// `name` is the last path component; `is_link` comes from lstat.
+DWORD AttributesOf(const struct stat& st, const std::string& name, bool is_link);
+
+// The creation time of a file: its birth time where the file system keeps one
+// (statx on dirfd/path with flags), else its last-write time from `st`.
+FILETIME CreationTimeOf(int dirfd, const char* path, int flags, const struct stat& st);
+
+// True when the text holds a character that no Windows file name may hold
+// ('*', '?', '<', '>', '|', '"').
+bool HasInvalidNameChar(const char* s, size_t len);
+
+} // namespace txplat::posix
