@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,14 @@ inline size_t EntryAt(int index) {
 // Name field of entry `index` up to its NUL.
 inline std::string EntryName(const std::string& bytes, int index) {
     return std::string(bytes.c_str() + EntryAt(index));
+}
+
+// "M12" and the like. (Built with snprintf: concatenating short strings
+// trips a false -Wrestrict of the MinGW compiler at -O3.)
+inline std::string Numbered(const char* prefix, int number) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%d", prefix, number);
+    return text;
 }
 
 // Deterministic filler bytes.
