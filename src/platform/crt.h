@@ -14,6 +14,7 @@
 #else
 #include <cstdint>
 #include <ctime>
+#include <sys/stat.h>
 
 #define _S_IFMT 0xF000
 #define _S_IFDIR 0x4000
@@ -28,9 +29,11 @@ struct _stat {
     short st_gid;
     unsigned int st_rdev;
     long st_size;
-    time_t st_atime;
-    time_t st_mtime;
-    time_t st_ctime;
+    // glibc makes st_atime, st_mtime and st_ctime macros for the seconds of
+    // these three, so the usual names read the times here too.
+    struct timespec st_atim;
+    struct timespec st_mtim;
+    struct timespec st_ctim;
 };
 
 extern "C" {

@@ -25,11 +25,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// glibc's <sys/stat.h> makes st_atime, st_mtime and st_ctime macros for the
-// host's struct stat; crt.h's struct _stat has members of those names.
-#undef st_atime
-#undef st_mtime
-#undef st_ctime
 
 namespace txplat::posix {
 

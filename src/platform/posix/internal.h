@@ -18,8 +18,9 @@ struct HostPathResult {
 // Translates a Windows path ("Z:\dir\file", "\dir\file", "dir\file" or with
 // '/') into an absolute host path, resolving "." and ".." by text and each
 // existing component without regard to case. Fails with the Windows error
-// code in *error: 3 for another drive, a UNC path or a missing directory, 206
-// for a path of 260 characters or more, 123 for an empty path, 87 for null.
+// code in *error: 3 for another drive, a UNC path, an empty or null path,
+// 206 for a path of more than 260 characters. Trailing dots and spaces of the
+// last component are dropped, as Windows does.
 bool HostPath(const char* win, HostPathResult* out, DWORD* error);
 
 // The Windows form ("Z:\...") of an absolute host path.

@@ -49,7 +49,7 @@ bool HostPath(const char* win, HostPathResult* out, DWORD* error) {
         *error = ERROR_PATH_NOT_FOUND;
         return false;
     }
-    if (len >= MAX_PATH) {
+    if (len > MAX_PATH) {
         *error = ERROR_FILENAME_EXCED_RANGE;
         return false;
     }
@@ -95,6 +95,14 @@ bool HostPath(const char* win, HostPathResult* out, DWORD* error) {
             parts.push_back(part);
         }
         pos = next + 1;
+    }
+
+    // "name." and "name " name the file "name".
+    if (!parts.empty()) {
+        std::string& last = parts.back();
+        while (!last.empty() && (last.back() == '.' || last.back() == ' '))
+            last.pop_back();
+        if (last.empty()) parts.pop_back();
     }
 
     std::string cur = "/";

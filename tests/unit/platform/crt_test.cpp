@@ -16,11 +16,6 @@
 
 #ifndef _WIN32
 #include <unistd.h>
-// glibc's <sys/stat.h> (pulled in by <filesystem>) makes these macros for its
-// own struct stat; crt.h's struct _stat has members of those names.
-#undef st_atime
-#undef st_mtime
-#undef st_ctime
 #endif
 
 namespace {
