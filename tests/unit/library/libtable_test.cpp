@@ -305,3 +305,18 @@ TEST_F(LibTableTest, FailedHeaderReadRaises1015) {
     EXPECT_EQ(LibraryCheckSelector(&index), 0);
     EXPECT_EQ(Open("a.lib"), 1);
 }
+
+TEST_F(LibTableTest, RelativePathsAreRecordedAgainstTheCurrentDirectory) {
+    Put("rel.lib", Plain({{"A", "1"}}, 3));
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.host());
+    int16_t selector;
+    const int opened = LibraryOpenExisting("rel.lib", &selector, -1);
+    std::filesystem::current_path(before);
+    ASSERT_EQ(opened, 1);
+    char current[261];
+    std::string expected = dir.win("rel.lib");
+    EXPECT_STREQ(LibraryRecordAt(0)->path, expected.c_str());
+    EXPECT_EQ(FileCurrentDir(current, sizeof current), 1);
+    EXPECT_STRNE(current, dir.win("").c_str()); // back where it was
+}

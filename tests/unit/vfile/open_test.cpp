@@ -279,4 +279,6 @@ TEST_F(OpenTest, ByteLockOfAnotherHolder) {
     EXPECT_EQ(FileClose(mine), 1);
     EXPECT_EQ(FileClose(mine), 0); // already closed
     EXPECT_EQ(ErrorLastNumber(), 1020);
+    EXPECT_EQ(FileLockingWorks((dir.win("") + "\\").c_str()), 1);
+    EXPECT_EQ(FileLockingWorks((dir.win("missing") + "\\").c_str()), 0);
 }
