@@ -19,12 +19,12 @@ int16_t DiskHandleOf(int16_t handle);
 // scramble method that defines a key. The key goes to *key (0 when plain).
 int MemberKey(const LibraryRecord* library, uint8_t* key);
 
-// Whether the member access state is open on an entry that may be written:
-// a member being created.
 // Installs (or with false removes) the hooks through which the disk layer's
 // by-handle date, time and size operations reach members and containers.
 void InstallLibraryHooks(bool install);
 
+// Whether the member access state is open on an entry that may be written:
+// a member being created.
 inline bool MemberWritable(const LibraryRecord* library) {
     return library->writing != 0;
 }

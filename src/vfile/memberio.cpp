@@ -22,7 +22,8 @@ constexpr uint16_t kMethod1Subtrahend = 0x1234;
 constexpr uint16_t kMethod1Addend = 0x003C;
 } // namespace scramble
 
-uint16_t ReadFailed(int16_t number) {
+// Records the failure of a read or write (when reporting) and answers 0.
+uint16_t Failed(int16_t number) {
     if (g_layer.report_errors) SetErrorNumberShort(number);
     return 0;
 }
@@ -70,16 +71,16 @@ int MemberKey(const LibraryRecord* library, uint8_t* key) {
 uint16_t FileRead(int16_t handle, void* buffer, uint16_t count) {
     if (handle >= kFirstMemberHandle) {
         LibraryRecord* library = MemberLibrary(handle);
-        if (library == nullptr) return ReadFailed(1019);
+        if (library == nullptr) return Failed(1019);
         uint8_t key;
-        if (!MemberKey(library, &key)) return ReadFailed(1015);
+        if (!MemberKey(library, &key)) return Failed(1015);
         const int32_t limit = library->size_at_open > library->written_size ? library->size_at_open
                                                                             : library->written_size;
-        if (library->position >= limit) return ReadFailed(1019);
+        if (library->position >= limit) return Failed(1019);
         if (static_cast<int64_t>(library->position) + count > limit)
             count = static_cast<uint16_t>(limit - library->position);
         uint32_t got = 0;
-        if (!DiskRead(library->container, buffer, count, &got)) return ReadFailed(1015);
+        if (!DiskRead(library->container, buffer, count, &got)) return Failed(1015);
         library->position += static_cast<int32_t>(got);
         // The known end of a member being created is what has been written.
         if (!library->at_end && library->position >= limit) library->at_end = 1;
@@ -87,26 +88,26 @@ uint16_t FileRead(int16_t handle, void* buffer, uint16_t count) {
         return static_cast<uint16_t>(got);
     }
     uint32_t got = 0;
-    if (!DiskRead(DiskHandleOf(handle), buffer, count, &got)) return ReadFailed(1015);
+    if (!DiskRead(DiskHandleOf(handle), buffer, count, &got)) return Failed(1015);
     return static_cast<uint16_t>(got);
 }
 
 uint16_t FileWrite(int16_t handle, void* buffer, uint16_t count) {
     if (handle < kFirstMemberHandle) {
-        if (!DiskWrite(DiskHandleOf(handle), buffer, count)) return ReadFailed(1016);
+        if (!DiskWrite(DiskHandleOf(handle), buffer, count)) return Failed(1016);
         return count;
     }
     LibraryRecord* library = MemberLibrary(handle);
     // Only a member being created is written: a member opened for reading has
     // its neighbour's data right behind its allocated size.
-    if (library == nullptr || !MemberWritable(library)) return ReadFailed(1016);
+    if (library == nullptr || !MemberWritable(library)) return Failed(1016);
     uint8_t key;
-    if (!MemberKey(library, &key)) return ReadFailed(1016);
+    if (!MemberKey(library, &key)) return Failed(1016);
     const bool scrambled = library->header->seed != kSeedPlain;
     if (scrambled) XorBytes(buffer, count, key);
     const int ok = DiskWrite(library->container, buffer, count);
     if (scrambled) XorBytes(buffer, count, key);
-    if (!ok) return ReadFailed(1016);
+    if (!ok) return Failed(1016);
     const int32_t end = library->position + count;
     library->position = end;
     if (end >= library->written_size) {
