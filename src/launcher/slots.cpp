@@ -1,0 +1,49 @@
+// Reading the configuration slots, the version rule and the resolution of the
+// library specification.
+#include "launcher/slots.h"
+
+#include <cstring>
+
+namespace tx {
+
+size_t ReadSlot(HINSTANCE instance, unsigned id, char* buffer, int limit) {
+    buffer[0] = 0;
+    if (LoadStringA(instance, id, buffer, limit) <= 0) buffer[0] = 0;
+    // LoadStringA terminates what it copies; the value ends at the first zero.
+    return std::strlen(buffer);
+}
+
+size_t ReadSlotPair(HINSTANCE instance, unsigned first_id, char* buffer) {
+    size_t first = ReadSlot(instance, first_id, buffer, kSlotReadLimit);
+    return first + ReadSlot(instance, first_id + 1, buffer + first, kSlotReadLimit);
+}
+
+bool RuntimeTooOld(const char* expected, const char* found) {
+    return std::strcmp(expected, found) > 0;
+}
+
+int ResolveLibrarySpec(char* spec, size_t capacity, const char* found_path,
+                       size_t* resolved_length) {
+    *resolved_length = std::strlen(spec);
+    const char* found_slash = found_path ? std::strrchr(found_path, '\\') : nullptr;
+    if (!found_slash) return 1;
+    size_t directory = static_cast<size_t>(found_slash - found_path);
+    // The part that follows the directory, backslash included.
+    const char* spec_slash = std::strrchr(spec, '\\');
+    size_t tail = spec_slash ? std::strlen(spec_slash) : 1 + std::strlen(spec);
+    *resolved_length = directory + tail;
+    if (*resolved_length > kPathMax || *resolved_length >= capacity) return 0;
+
+    char resolved[kPathMax + 1];
+    std::memcpy(resolved, found_path, directory);
+    if (spec_slash) {
+        std::memcpy(resolved + directory, spec_slash, tail + 1);
+    } else {
+        resolved[directory] = '\\';
+        std::memcpy(resolved + directory + 1, spec, tail);
+    }
+    std::memcpy(spec, resolved, *resolved_length + 1);
+    return 1;
+}
+
+} // namespace tx
