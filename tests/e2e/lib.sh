@@ -1,0 +1,182 @@
+# Shared by the end-to-end scenarios: each scenario runs the real launcher
+# with the trace runtime in fresh scratch directories, then compares what the
+# runtime received (its trace), the message boxes shown and the exit status
+# with what it expects.
+#
+# CTest sets:
+#   TXE2E_MODE       wine (the Windows programs under Wine) or native
+#   TXE2E_LAUNCHER   the launcher program (reference configuration)
+#   TXE2E_VARIANTS   directory of launchers built with other slot values
+#   TXE2E_RUNTIMES   directory holding cdecl/, stdcall/ and nocallc/
+#   TXE2E_SCRATCH    directory for the scratch directories
+#   TXE2E_WINERUN, TXE2E_WINEPREFIX   how to run Windows programs (wine mode)
+#
+# A trace is compared after its "ENVI,<address>" has been replaced by
+# "ENVI,<address>"; the runtime's following "environment" line shows that the
+# address led to the launcher's environment block.
+
+set -u
+
+failures=0
+scenario=$(basename "$0" .sh)
+
+if [ "$TXE2E_MODE" = wine ]; then
+    exe=LAUNCHER.EXE
+else
+    exe=launcher
+fi
+
+# fresh NAME: a new empty scratch directory, in $dir.
+fresh() {
+    dir=$TXE2E_SCRATCH/$scenario/$1
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    run_name=$1
+}
+
+# put_launcher [VARIANT]: the launcher (or a variant) as $dir/$exe.
+put_launcher() {
+    if [ $# -eq 0 ]; then
+        src=$TXE2E_LAUNCHER
+    elif [ "$TXE2E_MODE" = wine ]; then
+        src=$TXE2E_VARIANTS/$1.exe
+    else
+        src=$TXE2E_VARIANTS/$1
+    fi
+    cp "$src" "$dir/$exe"
+}
+
+# put_runtime KIND [FILE] [SUBDIR]: the trace runtime of KIND (cdecl, stdcall,
+# nocallc) as FILE (default TX413EXE.DLL) in $dir or $dir/SUBDIR.
+put_runtime() {
+    to=$dir${3:+/$3}
+    mkdir -p "$to"
+    cp "$TXE2E_RUNTIMES/$1/TX413EXE.DLL" "$to/${2:-TX413EXE.DLL}"
+}
+
+# replies [SUBDIR] < script: the runtime's reply script.
+replies() {
+    cat >"$dir${1:+/$1}/TXREPLY.TXT"
+}
+
+# winpath HOSTPATH: the path as the launcher sees it (Z:\...).
+winpath() {
+    printf 'Z:%s' "$1" | tr / '\\'
+}
+
+# esc TEXT: TEXT as the trace writes it (backslashes doubled).
+esc() {
+    printf '%s' "$1" | sed 's/\\/\\\\/g'
+}
+
+# The message boxes of the last run, one line each:
+#   caption=CAPTION style=0xSTYLE text=TEXT
+# with the texts escaped as Wine's relay trace does (\n, \\, \", \xhh for
+# bytes outside printable ASCII). Under Wine they come from the relay trace of
+# MessageBoxA, whose owner must be null; natively from what the platform
+# layer writes to stderr.
+boxes_of_run() {
+    if [ "$TXE2E_MODE" = wine ]; then
+        grep 'Call user32\.MessageBoxA(' "$dir/stderr" |
+            sed -E 's/^.*Call user32\.MessageBoxA\(([0-9a-f]{8}),[0-9a-f]{8} "((\\.|[^"\\])*)",[0-9a-f]{8} "((\\.|[^"\\])*)",([0-9a-f]{8})\).*$/\1 caption=\4 style=0x\6 text=\2/' |
+            while IFS= read -r line; do
+                case "$line" in
+                00000000\ *) printf '%s\n' "${line#00000000 }" ;;
+                *) printf 'box with an owner: %s\n' "$line" ;;
+                esac
+            done
+    else
+        LC_ALL=C awk '
+            BEGIN { for (i = 1; i < 256; i++) ord[sprintf("%c", i)] = i }
+            function esc(s,    i, n, c, o, r) {
+                r = ""
+                n = length(s)
+                for (i = 1; i <= n; i++) {
+                    c = substr(s, i, 1); o = ord[c]
+                    if (c == "\\") r = r "\\\\"
+                    else if (c == "\"") r = r "\\\""
+                    else if (c == "\t") r = r "\\t"
+                    else if (c == "\r") r = r "\\r"
+                    else if (o < 32 || o > 126) r = r sprintf("\\x%02x", o)
+                    else r = r c
+                }
+                return r
+            }
+            /^\[MessageBox caption=".*" style=0x[0-9a-f]+\]$/ {
+                caption = $0
+                sub(/^\[MessageBox caption="/, "", caption)
+                sub(/" style=0x[0-9a-f]+\]$/, "", caption)
+                style = $0
+                sub(/^.*" style=/, "", style)
+                sub(/\]$/, "", style)
+                inside = 1; text = ""; first = 1
+                next
+            }
+            inside && $0 == "[/MessageBox]" {
+                print "caption=" esc(caption) " style=" style " text=" text
+                inside = 0
+                next
+            }
+            inside { text = text (first ? "" : "\\n") esc($0); first = 0 }
+        ' "$dir/stderr"
+    fi
+}
+
+# run [SUBDIR]: runs $dir/$exe with the current directory $dir or $dir/SUBDIR;
+# sets $status and writes $dir/boxes.
+run() {
+    (
+        cd "$dir${1:+/$1}" || exit 99
+        if [ "$TXE2E_MODE" = wine ]; then
+            TXTRACE_ENV=e2e WINEDEBUG=-all,trace+relay timeout 120 \
+                "$TXE2E_WINERUN" --prefix "$TXE2E_WINEPREFIX" "$dir/$exe"
+        else
+            TXTRACE_ENV=e2e timeout 120 "$dir/$exe"
+        fi
+    ) >"$dir/stdout" 2>"$dir/stderr"
+    status=$?
+    boxes_of_run >"$dir/boxes"
+}
+
+fail() {
+    echo "FAIL [$run_name] $*"
+    failures=$((failures + 1))
+}
+
+expect_status() {
+    [ "$status" = "$1" ] || fail "exit status $status, expected $1"
+}
+
+# compare WHAT ACTUAL_FILE < expected
+compare() {
+    cat >"$dir/expected.$1"
+    if ! cmp -s "$dir/expected.$1" "$2"; then
+        fail "$1 differs (expected, then received):"
+        diff -u "$dir/expected.$1" "$2" | sed 1,2d
+    fi
+}
+
+# expect_trace [SUBDIR] < expected trace
+expect_trace() {
+    log=$dir${1:+/$1}/TXTRACE.LOG
+    [ -f "$log" ] || : >"$log"
+    sed 's/^TXCALLC ENVI,[0-9][0-9]*$/TXCALLC ENVI,<address>/' "$log" >"$dir/trace"
+    compare trace "$dir/trace"
+}
+
+# expect_boxes < expected boxes (nothing for none)
+expect_boxes() {
+    compare boxes "$dir/boxes"
+}
+
+# The module table handed to the runtime when slot 10 holds the default list.
+default_modules='modules=9 TX413EXE.DLL,TX413ZQ.DLL,TX413DB.DLL,TX413SQL.DLL,TX413CPL.DLL,TX413IMG.DLL,TX411FIC.DLL,,TX413OLE.DLL'
+
+finish() {
+    if [ "$failures" -ne 0 ]; then
+        echo "$scenario: $failures check(s) failed; files under $TXE2E_SCRATCH/$scenario"
+        exit 1
+    fi
+    echo "$scenario: passed"
+    exit 0
+}

@@ -1,0 +1,44 @@
+#!/bin/sh
+# A runtime older than the version in slot 9: the runtime is asked to show
+# the bilingual "ERRE" text with its six arguments, is unloaded, and the
+# launcher ends with status 1 without a message box of its own.
+. "$(dirname "$0")/lib.sh"
+
+# erre FOUND: the "ERRE" command for the main runtime module and 1.00A.
+erre() {
+    printf '%s' "TXCALLC ERRE,La dll TX413EXE.DLL est trop ancienne pour cet ex\\xe9cutable.\\n"
+    printf '%s' "Version attendue : 1.00A\\nVersion trouv\\xe9e : $1\\n\\n"
+    printf '%s' "TX413EXE.DLL is too old.\\nYou need version : 1.00A\\n"
+    printf '%s\n' "We found version : $1\\n"
+}
+
+fresh older
+put_launcher
+put_runtime cdecl
+replies <<'EOF'
+OPTION,VERSION => value 1.00
+EOF
+run
+expect_status 1
+expect_boxes </dev/null
+{ cat <<EOF; erre 1.00; echo FinInstance; } | expect_trace
+TX4InitInstance $default_modules -> 1
+TXCALLC SABLIER,OUI
+TXCALLC OPTION,VERSION => value 1.00
+EOF
+
+# No version in the reply: too old for any expected version.
+fresh no-version
+put_launcher
+put_runtime cdecl
+: | replies
+run
+expect_status 1
+expect_boxes </dev/null
+{ cat <<EOF; erre ''; echo FinInstance; } | expect_trace
+TX4InitInstance $default_modules -> 1
+TXCALLC SABLIER,OUI
+TXCALLC OPTION,VERSION
+EOF
+
+finish
