@@ -98,6 +98,21 @@ int FileWriteExact(int16_t handle, void* buffer, uint16_t count);
 int FileSeekExact(int16_t handle, int32_t position);
 int FileReadAt(int16_t handle, int32_t position, void* buffer, uint16_t count);
 
+// Copies a file through the layer. Selectors (-1 for the disk) choose the
+// source and the destination: -1/-1 copies the disk file `second_path` to
+// `path`; with a library on either side the member takes the file name of
+// `path` (MemberPathOf), or `new_name` for a member destination. The data
+// moves in chunks of 65000 bytes and the destination takes the source's date
+// and time. A source whose first byte another process holds locked, on a
+// volume where locking works, is copied with 'M' for that byte. Answers 1 when
+// every byte was copied and the destination closed; 0 otherwise, and then a
+// destination already created is closed and removed (a disk file deleted, a
+// member's entry marked deleted). Paths longer than 260 characters, a new name
+// with a disk destination, a disk copy onto its own source path and a member
+// copied into its own library are refused without creating anything.
+int FileCopy(int16_t destination, int16_t source, const char* path, const char* second_path,
+             const char* new_name);
+
 // Commits the current member of the current library (run by FileClose).
 int MemberCommit();
 
