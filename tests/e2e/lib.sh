@@ -136,6 +136,11 @@ run() {
     ) >"$dir/stdout" 2>"$dir/stderr"
     status=$?
     boxes_of_run >"$dir/boxes"
+    # A sanitizer's exit status can look like the launcher's own (1): its
+    # report is what tells.
+    if grep -q 'Sanitizer\|runtime error:' "$dir/stderr"; then
+        fail "sanitizer report in $dir/stderr"
+    fi
 }
 
 fail() {
