@@ -47,9 +47,9 @@ void Finish() {
 void ResolveAgainstHost(char* library, const char* host) {
     char found[MAX_PATH] = "";
     DWORD n = GetModuleFileNameA(GetModuleHandleA(host), found, MAX_PATH);
+    found[MAX_PATH - 1] = 0;
     // A cut path would name another directory: refuse it rather than use it.
     if (n >= MAX_PATH) StopTextTooLong(found, n, kPathMax);
-    found[MAX_PATH - 1] = 0;
     size_t resolved;
     if (!ResolveLibrarySpec(library, kPairBufferSize, found, &resolved))
         StopTextTooLong(found, resolved, kPathMax);
