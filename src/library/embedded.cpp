@@ -11,6 +11,23 @@
 #include <cstdio>
 #include <cstring>
 
+#ifndef _WIN32
+// The native launcher's stand-in for the .rsrc section header: a 40-byte
+// record named ".rsrc" whose 32 bits at offset 28 the library tool sets to the
+// embedded library's offset (0: none). It is an allocated ELF note (section
+// .note.txlib, owner "TXL", type "TXBL"), which the linker places among the
+// notes right after the program headers, inside the bytes the scan reads.
+__asm__(".pushsection .note.txlib,\"a\",@note\n"
+        ".balign 4\n"
+        ".long 4\n"
+        ".long 40\n"
+        ".long 0x4C425854\n"
+        ".asciz \"TXL\"\n"
+        ".ascii \".rsrc\"\n"
+        ".fill 35,1,0\n"
+        ".popsection\n");
+#endif
+
 namespace tx {
 
 namespace {

@@ -7,8 +7,9 @@
 namespace tx {
 
 // Extracts the modules whose flag (one character per runtime module list
-// position) is 'O'; a flags text beginning with ">G" means none. The result
-// is not examined by start-up.
+// position) is 'O'; a flags text beginning with ">G" means none. Answers 1
+// when the embedded library was found and opened, else 0; start-up does not
+// examine it.
 int SelfExtract(const char* flags, HINSTANCE instance);
 
 } // namespace tx
