@@ -1,0 +1,99 @@
+# Damaged and hostile input: a clear message, status 2, and nothing written
+# or changed.
+. "$(dirname "$0")/common.sh"
+
+printf 'abc' >a.txt
+txlib create lib
+txlib add lib a.txt
+cp lib good.lib
+
+# Truncated libraries and files that are no library.
+head -c 1000 good.lib >cut.lib
+txlib list cut.lib
+expect_status 2 "a library cut inside its directory"
+expect_error "its directory runs past the end" "a library cut inside its directory"
+head -c 100 good.lib >tiny.lib
+txlib list tiny.lib
+expect_status 2 "a library shorter than its header"
+expect_error "shorter than a container header" "a library shorter than its header"
+printf 'just some text that is long enough to be a header but is not one at all.....................................................\n' >text.lib
+txlib info text.lib
+expect_status 2 "a text file"
+expect_error "not a library container" "a text file"
+cp cut.lib cut.before
+txlib add cut.lib a.txt
+expect_status 2 "adding to a truncated library"
+same_file cut.before cut.lib "a truncated library added to"
+no_leftovers "adding to a truncated library"
+
+# A member whose data lies outside the file.
+cp good.lib outside.lib
+patch outside.lib 147 '\377\377\377\177'
+txlib list outside.lib
+expect_status 2 "a member outside the file"
+expect_match 'data outside the container' "a member outside the file is flagged"
+mkdir out1
+txlib extract outside.lib -d out1
+expect_status 2 "extracting a member outside the file"
+[ -z "$(ls -A out1)" ] || fail "extracting a member outside the file wrote something"
+
+# Member names that would lead out of the output directory.
+for name in '..\134X' '../X' 'C:X' 'CON.TXT' '..'; do
+    cp good.lib evil.lib
+    patch evil.lib 128 "$name\\0"
+    rm -rf sub
+    mkdir -p sub/out
+    txlib extract evil.lib -d sub/out
+    expect_status 2 "a member named $name"
+    expect_error "nothing extracted" "a member named $name"
+    [ -z "$(ls -A sub/out)" ] && [ "$(ls -A sub)" = out ] || fail "a member named $name was written"
+done
+
+# Names that do not fit a directory entry.
+printf 'x' >averylongname.txt
+txlib add lib averylongname.txt
+expect_status 2 "a name of 17 characters"
+expect_error "longer than the 12 characters" "a name of 17 characters"
+txlib add lib a.txt --as 'A/B'
+expect_status 2 "a name with a separator"
+txlib add lib a.txt --as 'A\B'
+expect_status 2 "a name with a backslash"
+same_file good.lib lib "refused names"
+no_leftovers "refused names"
+
+# Truncated and damaged programs.
+put_probe "$probe"
+head -c 300 "$probe" >cut.exe
+txlib slots cut.exe
+expect_status 2 "slots of a truncated program"
+txlib embed cut.exe good.lib -o cut2.exe
+expect_status 2 "embedding into a truncated program"
+[ ! -e cut2.exe ] || fail "a refused embed wrote its output"
+head -c 2 "$probe" >mz.exe
+txlib info mz.exe
+expect_status 2 "a program of two bytes"
+
+# A program whose .rsrc name is gone has nowhere to record a library.
+cp "$probe" norsrc.exe
+at=$(offset_of norsrc.exe .rsrc)
+patch norsrc.exe $((at + 4)) 'x'
+txlib embed norsrc.exe good.lib -o norsrc2.exe
+expect_status 2 "a program without a .rsrc header"
+[ ! -e norsrc2.exe ] || fail "a refused embed wrote its output"
+txlib unembed "$probe" -o none.lib
+expect_status 2 "unembed from a program without a library"
+expect_error "has no embedded library" "unembed from a program without a library"
+[ ! -e none.lib ] || fail "a refused unembed wrote its output"
+
+# A recorded offset that points outside the file.
+txlib embed "$probe" good.lib -o app.exe
+at=$(offset_of app.exe .rsrc)
+patch app.exe $((at + 28)) '\377\377\377\000'
+txlib list app.exe
+expect_status 2 "a recorded offset beyond the file"
+txlib unembed app.exe -o back.lib
+expect_status 2 "unembed with an offset beyond the file"
+[ ! -e back.lib ] || fail "a refused unembed wrote its output"
+no_leftovers "damaged programs"
+
+finish

@@ -1,0 +1,45 @@
+// The embedded-library record of a native (ELF) launcher.
+//
+// A Windows launcher keeps the file offset of its embedded library in the
+// PointerToLinenumbers field of its .rsrc section header, and finds it again
+// by scanning the first 30000 bytes of its own file for the text ".rsrc" and
+// reading the 32 bits 28 bytes after it. An ELF file has no such header, so
+// the native launcher carries a 40-byte record laid out like one: the name
+// ".rsrc" padded with NULs to 8 bytes, then 32 zero bytes, of which the four
+// at offset 28 hold the offset (0: no library). It sits in an ELF note of its
+// own (section .note.txlib, owner "TXL", type kEmbedNoteType), which the
+// linker places with the other notes right after the program headers, well
+// inside the first 30000 bytes. The same scan therefore finds it on both
+// systems, and the library tool patches it like the Windows header.
+//
+// A program carries the record by expanding TX_EMBEDDED_LIBRARY_RECORD once,
+// at namespace scope in one of its sources (a no-op on Windows).
+#pragma once
+
+#include <cstdint>
+
+namespace txlib {
+
+constexpr uint32_t kEmbedNoteType = 0x4C425854; // "TXBL"
+constexpr uint32_t kEmbedNoteNameSize = 4;      // "TXL" and its NUL
+constexpr uint32_t kEmbedRecordSize = 40;
+// The note header (name size, descriptor size, type) and the owner name
+// precede the record.
+constexpr uint32_t kEmbedNoteHeaderSize = 16;
+
+} // namespace txlib
+
+#ifdef _WIN32
+#define TX_EMBEDDED_LIBRARY_RECORD
+#else
+#define TX_EMBEDDED_LIBRARY_RECORD                                                                 \
+    __asm__(".pushsection .note.txlib,\"a\",@note\n"                                               \
+            ".balign 4\n"                                                                          \
+            ".long 4\n"                                                                            \
+            ".long 40\n"                                                                           \
+            ".long 0x4C425854\n"                                                                   \
+            ".asciz \"TXL\"\n"                                                                     \
+            ".ascii \".rsrc\"\n"                                                                   \
+            ".fill 35,1,0\n"                                                                       \
+            ".popsection\n")
+#endif
