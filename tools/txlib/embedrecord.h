@@ -10,10 +10,8 @@
 // own (section .note.txlib, owner "TXL", type kEmbedNoteType), which the
 // linker places with the other notes right after the program headers, well
 // inside the first 30000 bytes. The same scan therefore finds it on both
-// systems, and the library tool patches it like the Windows header.
-//
-// A program carries the record by expanding TX_EMBEDDED_LIBRARY_RECORD once,
-// at namespace scope in one of its sources (a no-op on Windows).
+// systems, and the library tool patches it like the Windows header. The
+// native launcher gets the record with the core's embedded-library code.
 #pragma once
 
 #include <cstdint>
@@ -28,18 +26,3 @@ constexpr uint32_t kEmbedRecordSize = 40;
 constexpr uint32_t kEmbedNoteHeaderSize = 16;
 
 } // namespace txlib
-
-#ifdef _WIN32
-#define TX_EMBEDDED_LIBRARY_RECORD
-#else
-#define TX_EMBEDDED_LIBRARY_RECORD                                                                 \
-    __asm__(".pushsection .note.txlib,\"a\",@note\n"                                               \
-            ".balign 4\n"                                                                          \
-            ".long 4\n"                                                                            \
-            ".long 40\n"                                                                           \
-            ".long 0x4C425854\n"                                                                   \
-            ".asciz \"TXL\"\n"                                                                     \
-            ".ascii \".rsrc\"\n"                                                                   \
-            ".fill 35,1,0\n"                                                                       \
-            ".popsection\n")
-#endif

@@ -71,8 +71,9 @@ expect_status 0 "a library of kind 3 with --any-kind"
 run ./other.exe
 expect_line "library=4" "the launcher refuses a library of another kind"
 
-# The real launcher: the Windows one takes a library in its .rsrc header.
-if [ -n "${TXLIB_LAUNCHER:-}" ] && [ "$TXLIB_MODE" = wine ]; then
+# The real launcher takes a library too: the Windows one in its .rsrc header,
+# the native one in its record.
+if [ -n "${TXLIB_LAUNCHER:-}" ]; then
     cp "$TXLIB_LAUNCHER" launcher.exe
     txlib embed launcher.exe app.lib -o app3.exe
     expect_status 0 "embed into the launcher"

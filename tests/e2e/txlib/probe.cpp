@@ -1,8 +1,8 @@
 // A stand-in for the launcher that reports what it reads from its own file:
 // its configuration slots, read as the launcher reads them, and its embedded
-// library, found by the launcher's scan for the ".rsrc" header and opened as
-// an application library. The library tool's end-to-end tests patch copies
-// of it and compare its report with what they wrote.
+// library, found and opened by the launcher's own code. The library tool's
+// end-to-end tests patch copies of it and compare its report with what they
+// wrote.
 //
 // Output, one item a line:
 //   slot N=VALUE        pairs 1, 3, 5, 7 (trimmed) and slots 9, 10, 11
@@ -11,45 +11,14 @@
 //   member NAME SIZE    each member, in directory order
 #include "diskfile/diskfile.h"
 #include "launcher/slots.h"
+#include "library/embedded.h"
 #include "library/libtable.h"
 #include "platform/win32.h"
 #include "support/trim.h"
 #include "vfile/vfile.h"
 
-#include <cctype>
 #include <cstdio>
-#include <cstring>
-#include <vector>
-
-#include "embedrecord.h"
-
-TX_EMBEDDED_LIBRARY_RECORD;
-
-namespace {
-
-// The launcher's search: the first ".rsrc" text followed by a NUL, in any
-// case, among the first 30000 bytes of the file (zero-filled past its end).
-long RecordedOffset(const char* path) {
-    int16_t handle;
-    if (!tx::DiskOpen(path, tx::kDiskRead | tx::kDiskShareRead, &handle)) return -1;
-    std::vector<unsigned char> bytes(30001, 0);
-    uint32_t got = 0;
-    tx::DiskRead(handle, bytes.data(), 30000, &got);
-    tx::DiskClose(handle);
-    for (size_t i = 0; i < 30000; ++i) {
-        const char* text = reinterpret_cast<const char*>(&bytes[i]);
-        if (bytes[i] != '.' || std::strlen(text) != 5) continue;
-        bool same = true;
-        for (int k = 0; k < 5; ++k)
-            same = same && std::tolower(static_cast<unsigned char>(text[k])) == ".rsrc"[k];
-        if (same)
-            return static_cast<long>(bytes[i + 28] | (bytes[i + 29] << 8) | (bytes[i + 30] << 16) |
-                                     (static_cast<unsigned long>(bytes[i + 31]) << 24));
-    }
-    return 0;
-}
-
-} // namespace
+#include <initializer_list>
 
 int main() {
     HINSTANCE self = GetModuleHandleA(nullptr);
@@ -71,7 +40,7 @@ int main() {
     tx::DiskInitHandles(140);
     tx::FileLayerInit();
     tx::VirtualInit();
-    const long offset = RecordedOffset(path);
+    const long offset = tx::EmbeddedLibraryOffset(path);
     std::printf("offset=%ld\n", offset);
     if (offset > 0) {
         int16_t selector;

@@ -13,7 +13,6 @@ endif()
 # reads from its own file; the scenarios patch copies of it with txlib.
 add_executable(txlib_probe ${CMAKE_CURRENT_LIST_DIR}/probe.cpp)
 target_link_libraries(txlib_probe PRIVATE txcore)
-target_include_directories(txlib_probe PRIVATE ${CMAKE_SOURCE_DIR}/tools/txlib)
 tx_string_table(txlib_probe ${CMAKE_SOURCE_DIR}/src/launcher/launcher.rc)
 
 # End-to-end scenarios: the real txlib (under Wine for the win32 preset),
