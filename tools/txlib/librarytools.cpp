@@ -393,7 +393,8 @@ int CommandList(const Options& options, const std::string& library, bool all, bo
                     JsonString(library).c_str(), static_cast<unsigned long>(base),
                     record->header->kind);
     } else if (options.verbosity > 0) {
-        std::printf("%-12s %10s  %-10s %-8s%s%s\n", "NAME", "SIZE", "DATE", "TIME",
+        std::printf("%-12s %10s  %-10s %s%s%s\n", "NAME", "SIZE", "DATE",
+                    options.verbosity > 1 || all ? "TIME    " : "TIME",
                     options.verbosity > 1 ? "  ENTRY     OFFSET  ALLOCATED" : "",
                     all ? "  STATE" : "");
     }
