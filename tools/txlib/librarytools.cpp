@@ -85,9 +85,10 @@ std::string UpperAscii(std::string text) {
     return text;
 }
 
-std::string JsonString(const std::string& cp1252) {
+// A JSON string of UTF-8 text.
+std::string JsonString(const std::string& utf8) {
     std::string out = "\"";
-    for (char c : Cp1252ToUtf8(cp1252)) {
+    for (char c : utf8) {
         const auto byte = static_cast<uint8_t>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
@@ -101,6 +102,16 @@ std::string JsonString(const std::string& cp1252) {
         }
     }
     return out + "\"";
+}
+
+// A path from the command line in UTF-8: as it is on Linux, from the
+// Windows code page on Windows.
+std::string PathUtf8(const std::string& path) {
+#ifdef _WIN32
+    return Cp1252ToUtf8(path);
+#else
+    return path;
+#endif
 }
 
 std::string BaseName(const std::string& path) {
@@ -390,7 +401,7 @@ int CommandList(const Options& options, const std::string& library, bool all, bo
     const std::vector<int> entries = ListedEntries(*record, all);
     if (json) {
         std::printf("{\"library\": %s, \"offset\": %lu, \"kind\": %u, \"members\": [",
-                    JsonString(library).c_str(), static_cast<unsigned long>(base),
+                    JsonString(PathUtf8(library)).c_str(), static_cast<unsigned long>(base),
                     record->header->kind);
     } else if (options.verbosity > 0) {
         std::printf("%-12s %10s  %-10s %s%s%s\n", "NAME", "SIZE", "DATE",
@@ -408,7 +419,7 @@ int CommandList(const Options& options, const std::string& library, bool all, bo
             std::printf("%s\n  {\"index\": %d, \"name\": %s, \"state\": \"%s\", \"size\": %lu, "
                         "\"offset\": %lu, \"allocated\": %lu, \"date\": \"%s\", \"time\": \"%s\", "
                         "\"attribute\": %u, \"inside\": %s}",
-                        first ? "" : ",", i, JsonString(name).c_str(),
+                        first ? "" : ",", i, JsonString(Cp1252ToUtf8(name)).c_str(),
                         e.state == 1 ? "member" : "deleted", static_cast<unsigned long>(e.size),
                         static_cast<unsigned long>(e.offset),
                         static_cast<unsigned long>(e.allocated), FatDate(e.date).c_str(),
