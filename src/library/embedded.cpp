@@ -71,7 +71,8 @@ uint32_t Field32(const uint8_t* bytes) {
 int MemberStamp(const char* name, int16_t selector, uint32_t* size, uint16_t* date,
                 uint16_t* time) {
     char member[kModulePathMax + 2];
-    std::snprintf(member, sizeof member, "|%s", name);
+    member[0] = '|';
+    CopyBounded(member + 1, name, kModulePathMax);
     SetLibrarySearch(1);
     SetLibrariesFirst(1);
     int16_t handle = -1;
@@ -149,8 +150,11 @@ void ExtractModule(const char* name, int16_t selector, const char* directory) {
     if (!PlainFileName(name)) return;
     if (std::strlen(directory) + 1 + std::strlen(name) > static_cast<size_t>(kModulePathMax))
         return;
+    const size_t directory_length = std::strlen(directory);
     char path[kModulePathMax + 1];
-    std::snprintf(path, sizeof path, "%s\\%s", directory, name);
+    std::memcpy(path, directory, directory_length);
+    path[directory_length] = '\\';
+    std::memcpy(path + directory_length + 1, name, std::strlen(name) + 1);
 
     if (DiskIsRegularFile(path)) {
         FindRecord record{};

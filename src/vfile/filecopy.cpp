@@ -110,7 +110,8 @@ int FileCopy(int16_t destination, int16_t source, const char* path, const char* 
         // The new member is created under its own name, so that the create
         // replaces an older member of that name and no other.
         if (new_name[0] == 0 || std::strlen(new_name) + 1 > static_cast<size_t>(kPathMax)) return 0;
-        std::snprintf(destination_path, sizeof destination_path, "|%s", new_name);
+        destination_path[0] = '|';
+        CopyBounded(destination_path + 1, new_name, kPathMax - 1);
     } else {
         MemberPathOf(destination_path, path, kPathMax);
     }
