@@ -457,6 +457,20 @@ ExeImage ParseExecutable(const std::vector<uint8_t>& bytes, const std::string& n
     Fail(name, "not a program (neither a Windows MZ file nor an ELF file)");
 }
 
+uint32_t EmbeddedOffset(const std::vector<uint8_t>& bytes, const ExeImage& image,
+                        const std::string& name) {
+    if (!image.library_field) return 0;
+    const uint32_t offset = ReadU32(bytes, *image.library_field);
+    if (offset == 0) return 0;
+    if (offset > bytes.size())
+        Fail(name, "damaged: its embedded library offset " + Hex(offset) +
+                       " points beyond the end of the file");
+    if (offset < image.image_end || offset > 0x7FFFFFFFu)
+        Fail(name,
+             "damaged: its embedded library offset " + Hex(offset) + " points into the program");
+    return offset;
+}
+
 std::string ReadEntry(const std::vector<uint8_t>& bytes, const StringEntry& entry, bool* lossy) {
     std::string text;
     text.reserve(entry.length);

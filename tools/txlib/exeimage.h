@@ -53,6 +53,13 @@ struct ExeImage {
     std::optional<size_t> checksum_field;
 };
 
+// The embedded library's offset recorded in the program, 0 when none is (or
+// the program cannot record one). An offset inside the program's image or
+// beyond its end, or one the launcher cannot take as a signed 32-bit number,
+// is damage: Failure, status 2.
+uint32_t EmbeddedOffset(const std::vector<uint8_t>& bytes, const ExeImage& image,
+                        const std::string& name);
+
 // Whether the bytes start like an executable this tool reads (MZ or ELF).
 bool LooksLikeExecutable(const uint8_t* data, size_t size);
 

@@ -97,26 +97,6 @@ uint64_t AlignUp(uint64_t value) {
     return (value + kLibraryAlignment - 1) / kLibraryAlignment * kLibraryAlignment;
 }
 
-// The offset recorded in the program, checked against its image: 0 when none
-// is recorded.
-uint32_t RecordedOffset(const std::string& exe, const std::vector<uint8_t>& bytes,
-                        const ExeImage& image) {
-    if (!image.library_field) return 0;
-    const uint32_t offset = ReadU32(bytes, *image.library_field);
-    if (offset == 0) return 0;
-    if (offset < image.image_end || offset > bytes.size() || offset > kOffsetMax)
-        Fail(
-            exe, "damaged: its embedded library offset 0x" +
-                     [&] {
-                         char hex[16];
-                         std::snprintf(hex, sizeof hex, "%X", offset);
-                         return std::string(hex);
-                     }() +
-                     " points " +
-                     (offset > bytes.size() ? "beyond the end of the file" : "into the program"));
-    return offset;
-}
-
 } // namespace
 
 int CommandSlots(const Options& options, const std::string& exe,
@@ -204,7 +184,7 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
 
     // A library already embedded is replaced where it lies; otherwise the
     // new one follows everything in the file, on an aligned offset.
-    const uint32_t old = RecordedOffset(exe, bytes, image);
+    const uint32_t old = EmbeddedOffset(bytes, image, exe);
     const uint64_t keep = old != 0 ? old : bytes.size();
     const uint64_t base = old != 0 ? old : AlignUp(bytes.size());
     if (base + data.size() > kOffsetMax)
@@ -239,7 +219,7 @@ int CommandUnembed(const Options& options, const std::string& exe, const std::st
     std::vector<uint8_t> bytes;
     const ExeImage image = LoadProgram(exe, &bytes);
     if (!image.library_field) Fail(exe, "has no embedded library: " + image.library_problem);
-    const uint32_t offset = RecordedOffset(exe, bytes, image);
+    const uint32_t offset = EmbeddedOffset(bytes, image, exe);
     if (offset == 0) Fail(exe, "has no embedded library");
     CheckContainer(exe + " (embedded library)", bytes.data() + offset, bytes.size() - offset,
                    bytes.size() - offset, true);
@@ -283,7 +263,7 @@ int CommandInfo(const Options& options, const std::string& file) {
         return 0;
     }
     std::printf("offset field at:   %llu\n", static_cast<unsigned long long>(*image.library_field));
-    const uint32_t offset = RecordedOffset(file, bytes, image);
+    const uint32_t offset = EmbeddedOffset(bytes, image, file);
     if (offset == 0) {
         std::printf("embedded library:  none\n");
         return 0;

@@ -212,10 +212,8 @@ uint32_t LibraryBase(const std::string& path) {
     const ExeImage image = ParseExecutable(bytes, path);
     if (!image.library_field)
         Fail(path, "is a program without an embedded library: " + image.library_problem);
-    const uint32_t offset = ReadU32(bytes, *image.library_field);
+    const uint32_t offset = EmbeddedOffset(bytes, image, path);
     if (offset == 0) Fail(path, "is a program without an embedded library");
-    if (offset < image.image_end || offset >= bytes.size())
-        Fail(path, "damaged: its embedded library offset points outside the appended data");
     return offset;
 }
 
