@@ -235,8 +235,11 @@ class Progress {
     Progress(const Options& options, const std::string& name, uint32_t size)
         : shown_(options.verbosity > 0 && size >= kProgressFrom && TXLIB_ISATTY(stderr)),
           name_(DisplayText(name)), size_(size) {}
-    ~Progress() {
+    ~Progress() { Done(); }
+    // Clears the display.
+    void Done() {
         if (shown_) std::fprintf(stderr, "\r%-12s      \r", "");
+        shown_ = false;
     }
     void Update(uint32_t done) {
         if (!shown_) return;
@@ -619,6 +622,7 @@ int CommandExtract(const Options& options, const std::string& library,
         if (ok && entry.date != 0)
             ok = tx::DiskSetFileTime(file, tx::UnpackFatDateTime(entry.date, entry.time)) != 0;
         const bool closed = tx::DiskClose(file) != 0;
+        progress.Done();
         if (!ok || !closed) Fail(out.FinalPath(), "cannot extract member " + DisplayText(name));
         out.Commit();
         if (options.verbosity > 0)
