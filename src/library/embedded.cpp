@@ -8,7 +8,6 @@
 #include "support/memory.h"
 #include "vfile/virtual.h"
 
-#include <cstdio>
 #include <cstring>
 
 #ifndef _WIN32
@@ -148,13 +147,15 @@ bool PlainFileName(const char* name) {
 
 void ExtractModule(const char* name, int16_t selector, const char* directory) {
     if (!PlainFileName(name)) return;
-    if (std::strlen(directory) + 1 + std::strlen(name) > static_cast<size_t>(kModulePathMax))
-        return;
+    // A path that does not fit whole is not extracted: cut, it would name
+    // another file.
     const size_t directory_length = std::strlen(directory);
+    const size_t name_length = std::strlen(name);
+    if (directory_length + 1 + name_length > static_cast<size_t>(kModulePathMax)) return;
     char path[kModulePathMax + 1];
     std::memcpy(path, directory, directory_length);
     path[directory_length] = '\\';
-    std::memcpy(path + directory_length + 1, name, std::strlen(name) + 1);
+    std::memcpy(path + directory_length + 1, name, name_length + 1);
 
     if (DiskIsRegularFile(path)) {
         FindRecord record{};
