@@ -6,7 +6,8 @@
 # CTest sets:
 #   TXE2E_MODE       wine (the Windows programs under Wine) or native
 #   TXE2E_LAUNCHER   the launcher program (reference configuration)
-#   TXE2E_VARIANTS   directory of launchers built with other slot values
+#   TXE2E_TXLIB      the library tool (run under Wine in wine mode), which
+#                    makes the launchers with other slot values
 #   TXE2E_RUNTIMES   directory holding cdecl/, stdcall/ and nocallc/
 #   TXE2E_SCRATCH    directory for the scratch directories
 #   TXE2E_WINERUN, TXE2E_WINEPREFIX   how to run Windows programs (wine mode)
@@ -34,16 +35,48 @@ fresh() {
     run_name=$1
 }
 
-# put_launcher [VARIANT]: the launcher (or a variant) as $dir/$exe.
+# variant NAME SLOT=VALUE...: NAME, for put_launcher, is the reference
+# launcher with these configuration slots set by the library tool (txlib
+# slots --set SLOT=VALUE, SLOT a number or a short name); the other slots keep
+# their reference values. Made in the scenario's own scratch directory; a
+# refusal by the tool stops the scenario, since nothing can be checked then.
+variant() {
+    v_dir=$TXE2E_SCRATCH/$scenario/variants
+    v_name=$1
+    shift
+    mkdir -p "$v_dir"
+    rm -f "$v_dir/$v_name"
+    cp "$TXE2E_LAUNCHER" "$v_dir/$v_name" || exit 1
+    # Each SLOT=VALUE becomes --set SLOT=VALUE.
+    v_count=$#
+    while [ "$v_count" -gt 0 ]; do
+        set -- "$@" --set "$1"
+        shift
+        v_count=$((v_count - 1))
+    done
+    if [ "$TXE2E_MODE" = wine ]; then
+        # Wine takes the command line as UTF-8 and hands it to the program
+        # in the Windows code page.
+        (cd "$v_dir" && LC_ALL=C.UTF-8 "$TXE2E_WINERUN" --prefix "$TXE2E_WINEPREFIX" \
+            "$TXE2E_TXLIB" -q slots "$v_name" "$@")
+    else
+        (cd "$v_dir" && "$TXE2E_TXLIB" -q slots "$v_name" "$@")
+    fi >"$v_dir/$v_name.txlib" 2>&1 || {
+        echo "FAIL [$scenario] txlib slots $v_name $*:"
+        cat "$v_dir/$v_name.txlib"
+        exit 1
+    }
+}
+
+# put_launcher [VARIANT]: the launcher (or a variant made with variant) as
+# $dir/$exe.
 put_launcher() {
     if [ $# -eq 0 ]; then
         src=$TXE2E_LAUNCHER
-    elif [ "$TXE2E_MODE" = wine ]; then
-        src=$TXE2E_VARIANTS/$1.exe
     else
-        src=$TXE2E_VARIANTS/$1
+        src=$TXE2E_SCRATCH/$scenario/variants/$1
     fi
-    cp "$src" "$dir/$exe"
+    cp "$src" "$dir/$exe" || fail "no launcher $src"
 }
 
 # put_runtime KIND [FILE] [SUBDIR]: the trace runtime of KIND (cdecl, stdcall,

@@ -5,6 +5,13 @@
 # loaded from the current directory).
 . "$(dirname "$0")/lib.sh"
 
+# No library; a bare library file name, resolved against the launcher's own
+# directory; a library path whose file name is resolved against the directory
+# of the host module, here the runtime module.
+variant nolibrary library=
+variant libname library=LIBRARY.DAT
+variant libhost 'library=D:\OLD\LIBRARY.DAT' host=TX413EXE.DLL
+
 # body LIBRARY-COMMAND...: the trace of a project run.
 body() {
     echo "TX4InitInstance $default_modules -> 1"

@@ -3,6 +3,9 @@
 # the launcher has the runtime show its notice and goes back to the screen.
 . "$(dirname "$0")/lib.sh"
 
+# A start window and no project file.
+variant window window=ACCUEIL project=
+
 info='TXCALLC INFO,Choix de menu sans code\nMenu item without code'
 
 # After the project: two menu items without code, then the screen ends.

@@ -5,6 +5,11 @@
 # start-up before anything is loaded.
 . "$(dirname "$0")/lib.sh"
 
+# Another runtime module list: the main runtime module is ABC.DLL. And a
+# module name that does not fit its 21 characters once ".DLL" is added.
+variant modules modules=abc,,def,x.bin,,
+variant longmodule modules=abcdefghijklmnopqr,def
+
 fresh listed
 put_launcher modules
 put_runtime cdecl ABC.DLL

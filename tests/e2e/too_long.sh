@@ -7,6 +7,18 @@
 
 p30=PPPPPPPPPPPPPPPPPPPPPPPPPPPPPP
 
+# repeat CHAR N
+repeat() {
+    printf "%${2}s" "" | tr ' ' "$1"
+}
+
+# A project file that fills slots 5 and 6 (no terminator, no padding in
+# either): 252 characters, so that its command is longer than 255. A library
+# file name of 252 characters across slots 3 and 4: resolved, it is longer
+# than a path may be.
+variant longproject "project=$(repeat P 126)$(repeat Q 126)"
+variant longlibrary "library=$(repeat L 126)$(repeat M 126)"
+
 # opening: what reaches the runtime before the refusal.
 opening() {
     echo "TX4InitInstance $default_modules -> 1"

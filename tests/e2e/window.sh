@@ -3,6 +3,10 @@
 # unless the window was left with "ESC" or "*E*".
 . "$(dirname "$0")/lib.sh"
 
+# A start window and no project file; neither start window nor project file.
+variant window window=ACCUEIL project=
+variant blank project=
+
 # opening VERSION: what every run of this scenario sends first.
 opening() {
     cat <<EOF
