@@ -61,6 +61,15 @@ int GrowDirectory(LibraryRecord* library) {
 
     for (int32_t i = 0; i < header->capacity; ++i)
         directory[i].offset += static_cast<uint32_t>(distance);
+    // Libraries nested in this one's members share its file: their data has
+    // moved with the rest.
+    for (int16_t i = 0; i < kLibraryCount; ++i) {
+        LibraryRecord* nested = LibraryRecordAt(i);
+        if (nested != library && nested->path[0] != 0 && !nested->owns_handle &&
+            nested->container == library->container &&
+            nested->base_offset >= library->base_offset + data_start)
+            nested->base_offset += distance;
+    }
     header->capacity = static_cast<uint16_t>(header->capacity + growth);
     library->end_of_data += distance;
     return DirectoryWriteBack();

@@ -150,3 +150,22 @@ TEST_F(GrowthTest, FailedMoveLeavesTheDirectorySizeAsItWas) {
     EXPECT_EQ(+lib->header->capacity, 8);
     EXPECT_EQ(lib->end_of_data, 128 + 8 * 48 + 80);
 }
+
+TEST_F(GrowthTest, NestedLibrariesFollowTheDataTheyLieIn) {
+    FixtureContainer inner;
+    inner.kind = 1;
+    inner.capacity = 1;
+    inner.members = {{"IN", "inner"}};
+    FixtureContainer outer;
+    outer.capacity = 2;
+    outer.members = {{"IN.LIB", txtest::BuildContainer(inner)}, {"AFTER", "after"}};
+    Put("outer.lib", outer);
+    const int16_t o = OpenLib("outer.lib");
+    SetLibrariesFirst(0);
+    int16_t n, h;
+    ASSERT_EQ(LibraryOpenExisting(dir.win("IN.LIB").c_str(), &n, -1), 1);
+    ASSERT_EQ(FileCreate("|NEW", &h, o), 1); // the outer directory grows
+    EXPECT_EQ(FileClose(h), 1);
+    ASSERT_EQ(FileOpen("|IN", &h, n), 1);
+    EXPECT_EQ(ReadAll(h), "inner");
+}
