@@ -178,7 +178,12 @@ int FileCopy(int16_t destination, int16_t source, const char* path, const char* 
     const int16_t stamp_now = g_layer.stamp_now;
     g_layer.stamp_now = 0;
 
+    // Two members may lie in one container file (a library nested in
+    // another): each then moves the file away from the other's position, so
+    // each is put back at its own before it is read or written.
+    const bool members = in >= kFirstMemberHandle && out >= kFirstMemberHandle;
     for (;;) {
+        if (members && FileSeek(out, 0, 1) < 0) break;
         if (!FileWriteExact(out, buffer, chunk)) break;
         if (remaining == 0) {
             CloseSource(in);
@@ -188,6 +193,7 @@ int FileCopy(int16_t destination, int16_t source, const char* path, const char* 
             return closed;
         }
         if (remaining < chunk) chunk = static_cast<uint16_t>(remaining);
+        if (members && FileSeek(in, 0, 1) < 0) break;
         if (!FileReadExact(in, buffer, chunk)) break;
         remaining -= chunk;
     }

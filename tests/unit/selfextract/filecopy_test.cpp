@@ -220,3 +220,21 @@ TEST_F(FileCopyTest, FailurePartWayLeavesNoCopy) {
     FileClose(h);
     EXPECT_EQ(OpenDiskHandles(), before);
 }
+
+TEST_F(FileCopyTest, FromALibraryNestedInTheDestination) {
+    const std::string data = txtest::Pattern(70000, 6);
+    FixtureContainer inner = Lib({{"BIG.DAT", data}});
+    inner.kind = 1;
+    Put("outer.lib", Lib({{"IN.LIB", txtest::BuildContainer(inner)}}));
+    const int16_t o = OpenLib("outer.lib");
+    SetLibrariesFirst(0);
+    int16_t n, h;
+    ASSERT_EQ(LibraryOpenExisting(dir.win("IN.LIB").c_str(), &n, -1), 1);
+    // Both libraries read and write through the one container file.
+    EXPECT_EQ(FileCopy(o, n, "C:\\BIG.DAT", nullptr, nullptr), 1);
+    ASSERT_EQ(FileOpen("|BIG.DAT", &h, o), 1);
+    std::string back(70000, '\0');
+    EXPECT_EQ(FileReadExact(h, back.data(), 65000), 1);
+    EXPECT_EQ(FileReadExact(h, back.data() + 65000, 5000), 1);
+    EXPECT_EQ(back, data);
+}
