@@ -366,6 +366,8 @@ ExeImage ParseElf(const Reader& in) {
         const uint64_t entry = wide ? 24 : 16;
         if (symbols.link >= sections.size() || symbols.entry_size < entry) continue;
         const ElfSection& names = sections[symbols.link];
+        // Symbol names are read only from a string section that lies in the file.
+        if (names.type == kShtNobits || !in.Has(names.offset, names.size)) continue;
         for (uint64_t at = symbols.offset; at + symbols.entry_size <= symbols.offset + symbols.size;
              at += symbols.entry_size) {
             const uint32_t name = in.U32(at, "a symbol");

@@ -139,4 +139,11 @@ TEST(ElfImage, DamageIsRefused) {
     EXPECT_THROW(Parse(far.bytes), txlib::Failure);
 }
 
+TEST(ElfImage, SymbolNamesOutsideTheFileAreNotRead) {
+    ElfFile elf = BuildElf();
+    Put(elf.bytes, kSections + 64 * 2 + 4, 8, 4);         // .dynstr holds no file bytes
+    Put(elf.bytes, kSections + 64 * 2 + 24, 0x7FFFFF, 8); // and points beyond the file
+    EXPECT_EQ(Parse(elf.bytes).strings.size(), 11u);      // found by its signature instead
+}
+
 } // namespace
