@@ -4,7 +4,6 @@
 #include "failure.h"
 #include "text.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -506,20 +505,11 @@ void WriteEntry(std::vector<uint8_t>& bytes, const StringEntry& entry, const std
 }
 
 std::optional<size_t> LauncherRecordScan(const uint8_t* data, size_t size) {
-    const size_t limit = size < kLauncherScanBytes ? size : kLauncherScanBytes;
-    static const char kName[] = ".rsrc";
-    for (size_t i = 0; i < limit; ++i) {
-        if (data[i] != '.') continue;
-        size_t k = 0;
-        // Compare up to and including the name's NUL; the end of the scanned
-        // bytes reads as a NUL.
-        for (; k <= 5; ++k) {
-            const int c = i + k < limit ? std::tolower(data[i + k]) : 0;
-            if (c != kName[k]) break;
-        }
-        if (k > 5) return i;
-    }
-    return std::nullopt;
+    // The launcher's own scan, so that the tool finds what the launcher finds.
+    const int32_t at =
+        tx::FindSectionHeader(data, size < kLauncherScanBytes ? size : kLauncherScanBytes);
+    if (at < 0) return std::nullopt;
+    return static_cast<size_t>(at);
 }
 
 uint32_t ReadU32(const std::vector<uint8_t>& bytes, size_t offset) {

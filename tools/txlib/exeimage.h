@@ -17,6 +17,8 @@
 //   file; the same scan finds it.
 #pragma once
 
+#include "library/embedded.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -81,8 +83,9 @@ void WriteEntry(std::vector<uint8_t>& bytes, const StringEntry& entry, const std
 // case and followed by a NUL, among the first 30000 bytes (a text running
 // into byte 30000 ends there).
 std::optional<size_t> LauncherRecordScan(const uint8_t* data, size_t size);
-constexpr size_t kLauncherScanBytes = 30000;
-constexpr size_t kRecordOffsetField = 28; // from the start of the ".rsrc" name
+constexpr size_t kLauncherScanBytes = tx::kHeaderScanBytes;
+// The offset field, counted from the start of the ".rsrc" name.
+constexpr size_t kRecordOffsetField = tx::kEmbeddedOffsetField;
 
 uint32_t ReadU32(const std::vector<uint8_t>& bytes, size_t offset);
 void WriteU32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
