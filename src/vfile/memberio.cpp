@@ -101,6 +101,10 @@ uint16_t FileWrite(int16_t handle, void* buffer, uint16_t count) {
     // Only a member being created is written: a member opened for reading has
     // its neighbour's data right behind its allocated size.
     if (library == nullptr || !MemberWritable(library)) return Failed(1016);
+    // File offsets are signed 32-bit: nothing is written past them.
+    const int64_t end_in_file = static_cast<int64_t>(library->base_offset) +
+                                library->member_offset + library->position + count;
+    if (end_in_file > INT32_MAX) return Failed(1016);
     uint8_t key;
     if (!MemberKey(library, &key)) return Failed(1016);
     const bool scrambled = library->header->seed != kSeedPlain;

@@ -42,6 +42,10 @@ int GrowDirectory(LibraryRecord* library) {
     int32_t growth = g_layer.growth_step;
     if (growth > kMaxDirEntries - used) growth = kMaxDirEntries - used;
     if (growth <= 0) return 0;
+    // File offsets are signed 32-bit: the data is not moved past them.
+    const int32_t distance = growth * kDirEntrySize;
+    if (static_cast<int64_t>(library->base_offset) + library->end_of_data + distance > INT32_MAX)
+        return 0;
 
     auto* directory = static_cast<DirEntry*>(
         BlockRealloc(library->directory, static_cast<uint16_t>((used + growth) * kDirEntrySize)));
@@ -54,7 +58,6 @@ int GrowDirectory(LibraryRecord* library) {
                                  ? &directory[library->current_index]
                                  : nullptr;
 
-    const int32_t distance = growth * kDirEntrySize;
     const int32_t data_start = kHeaderBlockSize + used * kDirEntrySize;
     if (!MoveDataUp(library, library->end_of_data, library->end_of_data - data_start, distance))
         return 0;

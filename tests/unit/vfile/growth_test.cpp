@@ -2,6 +2,9 @@
 // member's data further into the container.
 #include "layer_fixture.h"
 
+#include <filesystem>
+#include <fstream>
+
 using namespace tx;
 using txtest::FixtureContainer;
 using txtest::FixtureMember;
@@ -168,4 +171,34 @@ TEST_F(GrowthTest, NestedLibrariesFollowTheDataTheyLieIn) {
     EXPECT_EQ(FileClose(h), 1);
     ASSERT_EQ(FileOpen("|IN", &h, n), 1);
     EXPECT_EQ(ReadAll(h), "inner");
+}
+
+TEST_F(GrowthTest, NothingGoesPastTwoGibibytesIntoTheFile) {
+    constexpr int32_t kEnd = 0x7FFFFFFF - 100; // where the containers end in their files
+    // A full directory at a base offset: growing it would move its data past
+    // that point.
+    FixtureContainer full;
+    full.capacity = 1;
+    full.members = {{"A", "a"}};
+    const std::string bytes = txtest::BuildContainer(full);
+    const int32_t base = kEnd - static_cast<int32_t>(bytes.size());
+    dir.write("full.lib", "");
+    std::filesystem::resize_file(dir.host("full.lib"), static_cast<uintmax_t>(base));
+    std::ofstream(dir.host("full.lib"), std::ios::binary | std::ios::app) << bytes;
+    int16_t s, h;
+    ASSERT_EQ(LibraryOpen(dir.win("full.lib").c_str(), &s, 0, 1, -1, -1, -1, base), 1);
+    EXPECT_EQ(FileCreate("|NEW", &h, s), 0);
+
+    // Free entries in a container of its own: a member takes what is left.
+    FixtureContainer room;
+    room.members = {{"A", "a"}};
+    Put("room.lib", room);
+    std::filesystem::resize_file(dir.host("room.lib"), static_cast<uintmax_t>(kEnd));
+    const int16_t r = OpenLib("room.lib");
+    ASSERT_EQ(FileCreate("|NEW", &h, r), 1);
+    std::string data(200, 'x');
+    EXPECT_EQ(FileWrite(h, data.data(), 200), 0);
+    EXPECT_EQ(FileWrite(h, data.data(), 100), 100);
+    EXPECT_EQ(FileClose(h), 1);
+    EXPECT_EQ(LibraryRecordAt(static_cast<int16_t>(r - kSelectorBase))->end_of_data, 0x7FFFFFFF);
 }
