@@ -25,8 +25,8 @@ std::map<uintptr_t, std::unique_ptr<KernelObject>>& Handles() {
 struct Fault {
     uint32_t error = 0;
     int skip = 0;
-    int count = 0;        // calls still to fail; -1 for all
-    uint32_t limit = 0;   // for short transfers
+    int count = 0;      // calls still to fail; -1 for all
+    uint32_t limit = 0; // for short transfers
     bool short_transfer = false;
 };
 
@@ -65,30 +65,49 @@ bool TakeFault(CallState& st, bool short_transfer, Fault* taken) {
 
 DWORD ErrorFromErrno(int e, bool parent_exists) {
     switch (e) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return parent_exists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case 0:
+        return ERROR_SUCCESS;
+    case ENOENT:
+        return parent_exists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EISDIR: return ERROR_ACCESS_DENIED;
-    case EEXIST: return ERROR_FILE_EXISTS;
-    case EBADF: return ERROR_INVALID_HANDLE;
+    case EISDIR:
+        return ERROR_ACCESS_DENIED;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case EBADF:
+        return ERROR_INVALID_HANDLE;
     case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
     case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
-    case EROFS: return ERROR_WRITE_PROTECT;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EAGAIN: return ERROR_LOCK_VIOLATION;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case EDQUOT:
+        return ERROR_DISK_FULL;
+    case EROFS:
+        return ERROR_WRITE_PROTECT;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
+    case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+    case EAGAIN:
+        return ERROR_LOCK_VIOLATION;
+    case ENOTEMPTY:
+        return ERROR_DIR_NOT_EMPTY;
     case ETXTBSY:
-    case EBUSY: return ERROR_SHARING_VIOLATION;
-    case EFAULT: return ERROR_NOACCESS;
-    case EINTR: return ERROR_SIGNAL_PENDING;
-    case EPIPE: return ERROR_BROKEN_PIPE;
-    default: return ERROR_GEN_FAILURE;
+    case EBUSY:
+        return ERROR_SHARING_VIOLATION;
+    case EFAULT:
+        return ERROR_NOACCESS;
+    case EINTR:
+        return ERROR_SIGNAL_PENDING;
+    case EPIPE:
+        return ERROR_BROKEN_PIPE;
+    default:
+        return ERROR_GEN_FAILURE;
     }
 }
 
@@ -144,7 +163,9 @@ namespace txplat {
 
 using namespace posix;
 
-bool FaultsSupported() { return true; }
+bool FaultsSupported() {
+    return true;
+}
 
 void FaultInject(const char* call, uint32_t error, int skip, int count) {
     Fault f;
@@ -163,7 +184,9 @@ void FaultShortTransfer(const char* call, uint32_t max_bytes, int skip, int coun
     Calls()[call].faults.push_back(f);
 }
 
-void FaultClear() { Calls().clear(); }
+void FaultClear() {
+    Calls().clear();
+}
 
 long CallCount(const char* call) {
     auto it = Calls().find(call);
@@ -175,8 +198,12 @@ std::vector<uint32_t> CallSizes(const char* call) {
     return it == Calls().end() ? std::vector<uint32_t>{} : it->second.sizes;
 }
 
-std::vector<MessageBoxRecord> MessageBoxes() { return Boxes(); }
-void MessageBoxesClear() { Boxes().clear(); }
+std::vector<MessageBoxRecord> MessageBoxes() {
+    return Boxes();
+}
+void MessageBoxesClear() {
+    Boxes().clear();
+}
 
 } // namespace txplat
 
@@ -184,8 +211,12 @@ using namespace txplat::posix;
 
 extern "C" {
 
-DWORD WINAPI GetLastError(void) { return last_error; }
-void WINAPI SetLastError(DWORD code) { last_error = code; }
+DWORD WINAPI GetLastError(void) {
+    return last_error;
+}
+void WINAPI SetLastError(DWORD code) {
+    last_error = code;
+}
 
 UINT WINAPI SetErrorMode(UINT mode) {
     UINT previous = error_mode;
@@ -200,6 +231,8 @@ void WINAPI ExitProcess(UINT code) {
 
 // Windows raised the per-process limit of C runtime handles with this; on
 // Linux the descriptor limit already covers the launcher's 140 handles.
-UINT WINAPI SetHandleCount(UINT number) { return number; }
+UINT WINAPI SetHandleCount(UINT number) {
+    return number;
+}
 
 } // extern "C"
