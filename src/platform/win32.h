@@ -208,7 +208,6 @@ extern "C" {
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 UINT WINAPI SetErrorMode(UINT uMode);
-[[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
 UINT WINAPI SetHandleCount(UINT uNumber);
 LPCH WINAPI GetEnvironmentStrings(void);
 BOOL WINAPI FreeEnvironmentStringsA(LPCH penv);

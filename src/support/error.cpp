@@ -4,6 +4,7 @@
 #include "platform/win32.h"
 #include "support/memory.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace tx {
@@ -18,7 +19,7 @@ constexpr int kTemplateLoadLimit = 254;
 constexpr int kFormatLimit = 1024;
 constexpr int16_t kSeverityFatal = 2;
 constexpr int16_t kSeverityNone = -1;
-constexpr UINT kFatalExitStatus = 2;
+constexpr int kFatalExitStatus = 2;
 
 // Used whenever the blocks are not there: before ErrorInit, after ErrorTerm,
 // or when ErrorInit could not allocate them. A raise then still has somewhere
@@ -116,7 +117,8 @@ int RaiseError(int16_t number, va_list args) {
 
     int answer = MessageBoxA(GetActiveWindow(), state.message_buffer, "RUNTIME Erreur",
                              MB_ICONWARNING | MB_OK);
-    if (severity == kSeverityFatal) ExitProcess(kFatalExitStatus);
+    // The ordinary exit, so that exit handlers run (ExitProcess skips them).
+    if (severity == kSeverityFatal) std::exit(kFatalExitStatus);
     return answer;
 }
 

@@ -1,11 +1,9 @@
-// Last error, error mode, process exit, the kernel handle table and the
+// Last error, error mode, handle count, the kernel handle table and the
 // fault-injection hook of the POSIX layer.
 #include "internal.h"
 #include "platform/fault.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -222,11 +220,6 @@ UINT WINAPI SetErrorMode(UINT mode) {
     UINT previous = error_mode;
     error_mode = mode;
     return previous;
-}
-
-void WINAPI ExitProcess(UINT code) {
-    std::fflush(nullptr);
-    std::exit(static_cast<int>(code));
 }
 
 // Windows raised the per-process limit of C runtime handles with this; on

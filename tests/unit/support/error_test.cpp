@@ -1,6 +1,7 @@
 #include "support/memory.h"
 #include "support_test.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -109,6 +110,17 @@ TEST(ErrorDeathTest, SeverityTwoEndsTheProcessWithStatusTwoAfterTheBox) {
             std::exit(0);
         },
         ::testing::ExitedWithCode(2), shown);
+}
+
+TEST(ErrorDeathTest, SeverityTwoEndsThroughTheOrdinaryExit) {
+    EXPECT_EXIT(
+        {
+            std::atexit([] { std::fputs("exit handlers ran\n", stderr); });
+            ErrorInit(kOwnName);
+            RaiseErrorInt(2003, 7);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(2), "exit handlers ran");
 }
 
 } // namespace
