@@ -1,5 +1,6 @@
 // The open-library table: opening containers (own files, at a base offset,
 // nested in a member of another library), closing them, selectors and probes.
+#include "diskfile/diskfile.h"
 #include "diskfile/filetime.h"
 #include "library/libtable.h"
 #include "library/searchlist.h"
@@ -229,11 +230,15 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
 
     if (!existing) {
         // A new container is written at its base offset; one that cannot be
-        // written whole is not reported as open.
+        // written whole is not reported as open, nor left behind, where a
+        // later create would take it for an existing container.
         if (!FileSeekExact(record->container, base) ||
             !FileWriteExact(record->container, header, kHeaderBlockSize) ||
-            !FileWriteExact(record->container, record->directory, directory_bytes))
-            return LibraryAbandon(1);
+            !FileWriteExact(record->container, record->directory, directory_bytes)) {
+            LibraryAbandon(1);
+            DiskDelete(work);
+            return 0;
+        }
     } else {
         if (!FileReadExact(record->container, record->directory, directory_bytes)) {
             LibraryAbandon(1);

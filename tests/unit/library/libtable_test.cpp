@@ -242,6 +242,17 @@ TEST_F(LibTableTest, NewContainerIsWrittenWhole) {
     EXPECT_EQ(LibraryKind(selector), -1);
 }
 
+TEST_F(LibTableTest, NewContainerThatCannotBeWrittenIsNotLeftBehind) {
+    if (!txplat::FaultsSupported()) GTEST_SKIP() << txtest::kNoFaultsReason;
+    const std::string path = dir.win("new.lib");
+    int16_t selector;
+    txplat::FaultInject("WriteFile", 112); // the disk is full
+    EXPECT_EQ(LibraryOpen(path.c_str(), &selector, 1, 0, -1, -1, 0, 0), 0);
+    txplat::FaultClear();
+    EXPECT_FALSE(std::filesystem::exists(dir.host("new.lib")));
+    EXPECT_EQ(LibraryOpen(path.c_str(), &selector, 1, 0, -1, -1, 0, 0), 1);
+}
+
 TEST_F(LibTableTest, ApplicationLibraryResults) {
     int16_t selector;
     EXPECT_EQ(LibraryOpenApplication(dir.win("none.lib").c_str(), &selector, 0), 1);
