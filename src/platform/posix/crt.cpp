@@ -25,7 +25,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 namespace txplat::posix {
 
 namespace {
@@ -62,10 +61,6 @@ int ErrnoFromWin(DWORD error) {
     default:
         return EINVAL;
     }
-}
-
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
 }
 
 // GetFileAttributesA as Wine answers it: the host status and the attributes,

@@ -55,15 +55,6 @@ LockTable& Locks() {
     return *table;
 }
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
 bool ReadOnlyMode(mode_t mode) {
     return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }

@@ -33,10 +33,6 @@ struct FindObject : KernelObject {
     size_t next = 0;
 };
 
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
 bool HasWildcard(const std::string& s) {
     return s.find_first_of("*?") != std::string::npos;
 }

@@ -11,9 +11,14 @@ namespace txplat::posix {
 
 // A Windows path made into a host path.
 struct HostPathResult {
-    std::string host;    // the host path, with case-insensitive matches applied
-    bool parent_exists;  // the directory that would hold the last component exists
+    std::string host;   // the host path, with case-insensitive matches applied
+    bool parent_exists; // the directory that would hold the last component exists
 };
+
+// True for both separators of a Windows path, '\' and '/'.
+inline bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 // Translates a Windows path ("Z:\dir\file", "\dir\file", "dir\file" or with
 // '/') into an absolute host path, resolving "." and ".." by text and each
@@ -32,6 +37,12 @@ DWORD ErrorFromErrno(int e, bool parent_exists = true);
 
 // Sets the last error from the current errno.
 void SetLastErrorFromErrno(bool parent_exists = true);
+
+// Sets the last error to `error` and answers FALSE, for one-line returns.
+inline BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
 
 // Sets the last error from errno and answers `value`, for one-line returns.
 template <typename T> T FailErrno(T value, bool parent_exists = true) {

@@ -101,11 +101,6 @@ uint64_t NowTicks(int64_t* bias) {
     return TicksOf(FileTimeOfUnix(ts));
 }
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 } // namespace
 
 } // namespace txplat::posix
