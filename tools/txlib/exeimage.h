@@ -91,7 +91,7 @@ uint32_t ReadU32(const std::vector<uint8_t>& bytes, size_t offset);
 void WriteU32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
 
 // The PE checksum of a file's bytes, the 4 bytes at `field` counted as zero.
-// Feed the file in pieces of even length (the last may be odd).
+// The file may be fed in pieces of any length, in order.
 class PeChecksum {
   public:
     explicit PeChecksum(size_t field) : field_(field) {}
