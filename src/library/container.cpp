@@ -39,11 +39,15 @@ int ContainerMagicMatches(const HeaderBlock* header) {
     return std::memcmp(header->magic + 1, kMagicCompared, 9) == 0 ? 1 : 0;
 }
 
+HeaderFault ContainerHeaderFault(const HeaderBlock* header, int32_t end_of_data) {
+    if (header->capacity > kMaxDirEntries) return kHeaderTooManyEntries;
+    if (header->used > header->capacity) return kHeaderUsedBeyondCapacity;
+    if (end_of_data < ContainerNewSize(header->capacity)) return kHeaderDirectoryPastEnd;
+    return kHeaderUsable;
+}
+
 int ContainerHeaderUsable(const HeaderBlock* header, int32_t end_of_data) {
-    if (header->capacity > kMaxDirEntries) return 0;
-    if (header->used > header->capacity) return 0;
-    if (end_of_data < ContainerNewSize(header->capacity)) return 0;
-    return 1;
+    return ContainerHeaderFault(header, end_of_data) == kHeaderUsable ? 1 : 0;
 }
 
 int EntryInsideContainer(const DirEntry* entry, int32_t end_of_data) {

@@ -104,11 +104,18 @@ int32_t ContainerNewSize(uint16_t capacity);
 // of the magic text (version digits, text, padding) are not compared.
 int ContainerMagicMatches(const HeaderBlock* header);
 
-// Whether a header read from a container of `end_of_data` bytes describes a
-// directory the reader can hold: capacity at most 1000, used count at most
-// the capacity, and the directory ending within the container. A container
-// failing this is refused, since its directory would run into its data or
-// beyond its end.
+// What keeps a header read from a container of `end_of_data` bytes from
+// describing a directory the reader can hold, checked in this order.
+enum HeaderFault {
+    kHeaderUsable = 0,
+    kHeaderTooManyEntries,     // a capacity above 1000
+    kHeaderUsedBeyondCapacity, // a used count above the capacity
+    kHeaderDirectoryPastEnd,   // the directory does not end within the container
+};
+HeaderFault ContainerHeaderFault(const HeaderBlock* header, int32_t end_of_data);
+
+// Whether the header has no such fault. A container failing this is refused,
+// since its directory would run into its data or beyond its end.
 int ContainerHeaderUsable(const HeaderBlock* header, int32_t end_of_data);
 
 // Whether the entry's data (size bytes at its offset) lies inside a container

@@ -272,16 +272,23 @@ void CheckContainer(const std::string& name, const uint8_t* data, size_t availab
     tx::HeaderBlock header;
     std::memcpy(&header, data, sizeof header);
     if (!tx::ContainerMagicMatches(&header)) Fail(name, "not a library container");
-    if (header.capacity > tx::kMaxDirEntries)
+    // The reader's own checks, told one by one.
+    const int32_t reach =
+        size > static_cast<uint64_t>(kContainerMax) ? INT32_MAX : static_cast<int32_t>(size);
+    switch (tx::ContainerHeaderFault(&header, reach)) {
+    case tx::kHeaderTooManyEntries:
         Fail(name, "damaged: a directory of " + Number(header.capacity) +
                        " entries, more than a container may have");
-    if (header.used > header.capacity)
+    case tx::kHeaderUsedBeyondCapacity:
         Fail(name, "damaged: " + Number(header.used) + " entries used of a directory of " +
                        Number(header.capacity));
-    const uint64_t directory_end = static_cast<uint64_t>(tx::ContainerNewSize(header.capacity));
-    if (directory_end > size)
+    case tx::kHeaderDirectoryPastEnd:
         Fail(name, "damaged: its directory runs past the end of the container (" + Number(size) +
                        " bytes)");
+    case tx::kHeaderUsable:
+        break;
+    }
+    const uint64_t directory_end = static_cast<uint64_t>(tx::ContainerNewSize(header.capacity));
     if (size > static_cast<uint64_t>(kContainerMax))
         Fail(name, "is larger than 2 GiB, beyond a container's reach");
     if (!entries) return;
