@@ -185,10 +185,16 @@ int OpenMember(int mode, char* name, int16_t* handle, int16_t selector, int* cau
     } else {
         *cause = CreateRefusal(library, name);
         if (*cause != 0) return 0;
-        // The new entry is had before the old one is marked deleted, so that
-        // a create that fails leaves the old member in place.
+        // The new entry is had, and the container positioned on its data,
+        // before the old one is marked deleted, so that a create that fails
+        // leaves the old member in place and nothing to commit.
         index = NewMemberEntry();
         if (index < 0) return 0;
+        if (!FileSeekExact(selector, library->base_offset + library->member_offset)) {
+            library->writing = 0;
+            library->new_member = 0;
+            return 0;
+        }
         DirectoryLookup(name, kLookupReplace);
         library->writing = 1;
         library->new_member = 1;
@@ -200,7 +206,9 @@ int OpenMember(int mode, char* name, int16_t* handle, int16_t selector, int* cau
     }
     library->current_index = index;
     library->current_entry = &library->directory[index];
-    if (!FileSeekExact(selector, library->base_offset + library->member_offset)) return 0;
+    if (mode == kModeOpen &&
+        !FileSeekExact(selector, library->base_offset + library->member_offset))
+        return 0;
     *handle = static_cast<int16_t>((g_current_library + 1) * kFirstMemberHandle + index);
     return 1;
 }

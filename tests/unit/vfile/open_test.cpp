@@ -282,3 +282,19 @@ TEST_F(OpenTest, ByteLockOfAnotherHolder) {
     EXPECT_EQ(FileLockingWorks((dir.win("") + "\\").c_str()), 1);
     EXPECT_EQ(FileLockingWorks((dir.win("missing") + "\\").c_str()), 0);
 }
+
+TEST_F(OpenTest, CreateThatCannotBePositionedLeavesTheOldMember) {
+    if (!txplat::FaultsSupported()) GTEST_SKIP() << txtest::kNoFaultsReason;
+    FixtureContainer spec;
+    spec.members = {{"OLD", "old"}};
+    Put("a.lib", spec);
+    const int16_t s = OpenLib("a.lib");
+    int16_t old, h;
+    ASSERT_EQ(FileOpen("|OLD", &old, s), 1);
+    txplat::FaultInject("SetFilePointer", 6);
+    EXPECT_EQ(FileCreate("|OLD", &h, s), 0);
+    txplat::FaultClear();
+    EXPECT_EQ(FileClose(old), 1); // commits nothing
+    ASSERT_EQ(FileOpen("|OLD", &h, s), 1);
+    EXPECT_EQ(ReadAll(h), "old");
+}
