@@ -7,9 +7,8 @@
 
 embedded 'O.O.....' flagged
 
-# windows_at SUBDIR: natively the Windows directory is $dir/SUBDIR (the
-# launcher runs there, as a bare module name is found in the current
-# directory); under Wine it is the prefix's.
+# windows_at SUBDIR: natively the Windows directory is $dir/SUBDIR; under
+# Wine it is the prefix's.
 windows_at() {
     if [ "$TXE2E_MODE" != wine ]; then
         windir=$dir/$1
@@ -37,11 +36,7 @@ set_local Y
 # The runtime keeps its reply script and trace beside itself.
 rm -f "$windir/TXTRACE.LOG"
 echo 'OPTION,VERSION => value 4.10A' >"$windir/TXREPLY.TXT"
-if [ "$TXE2E_MODE" = wine ]; then
-    run
-else
-    run windows
-fi
+run
 expect_status 1
 expect_boxes </dev/null
 mv "$windir/TXTRACE.LOG" "$dir/TXTRACE.LOG" 2>/dev/null

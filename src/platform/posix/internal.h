@@ -31,6 +31,10 @@ bool HostPath(const char* win, HostPathResult* out, DWORD* error);
 // The Windows form ("Z:\...") of an absolute host path.
 std::string WinPathOf(const std::string& host);
 
+// The host directory that stands for the Windows directory: TX_WINDIR, or
+// /tmp when it is not set.
+std::string WindowsDirectoryHost();
+
 // The Windows error code that stands for an errno value. `parent_exists`
 // tells ENOENT on the last component (2) from ENOENT on a directory (3).
 DWORD ErrorFromErrno(int e, bool parent_exists = true);

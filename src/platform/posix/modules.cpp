@@ -1,9 +1,9 @@
 // Modules over the dynamic loader, and the string table of a module.
 //
 // A module handle is the loader's handle; the program itself is the handle of
-// dlopen(NULL). LoadLibraryA looks for a bare name beside the program and
-// then in the current directory, adding ".DLL" to a name without extension,
-// as Windows does for its first places.
+// dlopen(NULL). LoadLibraryA looks for a bare name beside the program, then
+// in the Windows directory, then in the current directory, adding ".DLL" to a
+// name without extension, as Windows does (there is no system directory here).
 #include "internal.h"
 #include "platform/stringtable.h"
 
@@ -123,6 +123,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
         candidates.push_back(wanted);
     } else {
         candidates.push_back(WinPathOf(DirName(SelfPath())) + "\\" + wanted);
+        candidates.push_back(WinPathOf(WindowsDirectoryHost()) + "\\" + wanted);
         candidates.push_back(wanted); // the current directory
     }
     for (const std::string& c : candidates) {
@@ -196,8 +197,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
         bool match = by_path ? strcasecmp(path.c_str(), wanted_host.c_str()) == 0
                              : strcasecmp(BaseName(path).c_str(), BaseName(wanted).c_str()) == 0;
         // The program matches its own name also without the ".DLL" added.
-        if (!match && is_main && !by_path)
-            match = strcasecmp(BaseName(path).c_str(), name) == 0;
+        if (!match && is_main && !by_path) match = strcasecmp(BaseName(path).c_str(), name) == 0;
         if (!match) continue;
         if (is_main) return static_cast<HMODULE>(MainHandle());
         void* h = dlopen(object.c_str(), RTLD_NOLOAD | RTLD_LAZY);

@@ -17,17 +17,21 @@
 
 extern char** environ;
 
-namespace {
+namespace txplat::posix {
 
-using namespace txplat::posix;
-
-std::string WindowsDirHost() {
+std::string WindowsDirectoryHost() {
     const char* dir = std::getenv("TX_WINDIR");
     std::string d = dir && *dir ? dir : "/tmp";
     while (d.size() > 1 && d.back() == '/')
         d.pop_back();
     return d;
 }
+
+} // namespace txplat::posix
+
+namespace {
+
+using namespace txplat::posix;
 
 std::string Trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
@@ -96,7 +100,7 @@ BOOL WINAPI FreeEnvironmentStringsA(LPCH block) {
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
     if (FaultEnter("GetWindowsDirectoryA")) return 0;
-    std::string win = WinPathOf(WindowsDirHost());
+    std::string win = WinPathOf(WindowsDirectoryHost());
     if (!buffer || win.size() + 1 > size) return static_cast<UINT>(win.size() + 1);
     std::memcpy(buffer, win.c_str(), win.size() + 1);
     return static_cast<UINT>(win.size());
@@ -108,7 +112,7 @@ DWORD WINAPI GetProfileStringA(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR out, DW
     std::vector<std::string> sections, keys;
     std::string value;
     bool found = false;
-    std::ifstream in(WindowsDirHost() + "/win.ini", std::ios::binary);
+    std::ifstream in(WindowsDirectoryHost() + "/win.ini", std::ios::binary);
     std::string line;
     bool in_section = false;
     while (std::getline(in, line)) {
@@ -116,8 +120,8 @@ DWORD WINAPI GetProfileStringA(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR out, DW
         if (t.empty() || t[0] == ';') continue;
         if (t[0] == '[') {
             size_t close = t.find(']');
-            std::string name = Trim(t.substr(1, close == std::string::npos ? std::string::npos
-                                                                             : close - 1));
+            std::string name =
+                Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
             sections.push_back(name);
             in_section = app && strcasecmp(name.c_str(), app) == 0;
             continue;
