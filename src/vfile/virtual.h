@@ -58,8 +58,8 @@ int16_t SetLibrariesFirst(int16_t value);
 // Splits a path into drive (kDriveBufSize bytes), directory, name and
 // extension (kPathMax + 1 bytes each). The extension is the text from the
 // last '.' anywhere in the path; the directory always ends in a backslash.
-// Answers 1, or 0 with all four empty when the server name of a UNC path does
-// not fit the drive buffer.
+// Answers 1, or 0 with all four empty when the drive part (the text up to a
+// ':', or the server name of a UNC path) does not fit the drive buffer.
 int SplitPath(const char* path, char* drive, char* directory, char* name, char* extension);
 
 // Drops a leading '|': 1 if there was one, else 0 and the path unchanged.
