@@ -20,7 +20,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <system_error>
 #include <sys/stat.h>
 
 #ifdef _WIN32
@@ -590,7 +592,16 @@ int CommandExtract(const Options& options, const std::string& library,
             Fail(library, "damaged: member " + DisplayText(EntryName(e)) +
                               " points outside the container; nothing extracted");
     }
-    if (!IsDirectory(directory)) Fail(directory, "no such directory");
+    // The output directory is made when it does not exist yet, as archive
+    // extractors do; something else of that name is not replaced.
+    if (!IsDirectory(directory)) {
+        std::error_code ec;
+        if (std::filesystem::exists(directory, ec))
+            Fail(directory, "exists and is not a directory");
+        std::filesystem::create_directories(directory, ec);
+        if (ec || !IsDirectory(directory))
+            Fail(directory, "cannot make the output directory: " + ec.message());
+    }
 
 #ifdef _WIN32
     const char separator = '\\';

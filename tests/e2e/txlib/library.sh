@@ -77,11 +77,11 @@ txlib add app.lib many/*
 expect_status 0 "adding 30 members"
 txlib info app.lib
 expect_match '^directory: +60 entries, 34 used: 33 members, 1 deleted$' "the grown directory"
-mkdir again
-txlib extract app.lib -d again
+# The output directory is made when missing, with its parents.
+txlib extract app.lib -d again/deeper
 expect_status 0 "extract after growth"
-same_file big.bin again/BIG.BIN "BIG.BIN after growth"
-same_file many/M29.TXT again/M29.TXT "M29.TXT after growth"
+same_file big.bin again/deeper/BIG.BIN "BIG.BIN after growth"
+same_file many/M29.TXT again/deeper/M29.TXT "M29.TXT after growth"
 
 txlib create odd.lib --kind 16
 txlib info odd.lib
