@@ -122,26 +122,26 @@ int RaiseError(int16_t number, va_list args) {
     return answer;
 }
 
-int RaiseErrorInt(int16_t number, ...) {
+int RaiseErrorInt(int number, ...) {
     va_list args;
     va_start(args, number);
-    RaiseError(number, args);
+    RaiseError(static_cast<int16_t>(number), args);
     va_end(args);
     return 0;
 }
 
-void* RaiseErrorPtr(int16_t number, ...) {
+void* RaiseErrorPtr(int number, ...) {
     va_list args;
     va_start(args, number);
-    RaiseError(number, args);
+    RaiseError(static_cast<int16_t>(number), args);
     va_end(args);
     return nullptr;
 }
 
-int16_t RaiseErrorShort(int16_t number, ...) {
+int16_t RaiseErrorShort(int number, ...) {
     va_list args;
     va_start(args, number);
-    RaiseError(number, args);
+    RaiseError(static_cast<int16_t>(number), args);
     va_end(args);
     return -1;
 }

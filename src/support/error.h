@@ -27,10 +27,12 @@ int SetErrorNumber(int16_t number);
 int16_t SetErrorNumberShort(int16_t number);
 
 // Record the number and show its message; answer 0, null and -1. The
-// arguments are those of the number's message template.
-int RaiseErrorInt(int16_t number, ...);
-void* RaiseErrorPtr(int16_t number, ...);
-int16_t RaiseErrorShort(int16_t number, ...);
+// arguments are those of the number's message template. The number is a
+// 16-bit error number; it is taken as an int because the last parameter
+// before "..." must be one that is not promoted, for va_start to be defined.
+int RaiseErrorInt(int number, ...);
+void* RaiseErrorPtr(int number, ...);
+int16_t RaiseErrorShort(int number, ...);
 
 // The text of the message shown by the last Raise call ("" before any), for
 // tests that cannot see the message box itself.
