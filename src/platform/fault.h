@@ -48,4 +48,11 @@ struct MessageBoxRecord {
 std::vector<MessageBoxRecord> MessageBoxes();
 void MessageBoxesClear();
 
+// The kernel objects (open files, searches, loaded modules) and the global
+// memory blocks alive in the POSIX layer, so that a test can tell that a piece
+// of work gave back everything it took; -1 on Windows, where they are not
+// counted.
+long LiveKernelObjects();
+long LiveGlobalBlocks();
+
 } // namespace txplat

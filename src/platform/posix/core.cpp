@@ -203,6 +203,10 @@ void MessageBoxesClear() {
     Boxes().clear();
 }
 
+long LiveKernelObjects() {
+    return static_cast<long>(Handles().size());
+}
+
 } // namespace txplat
 
 using namespace txplat::posix;

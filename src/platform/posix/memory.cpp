@@ -2,6 +2,7 @@
 // of an address that is not a block fails (error 6) as on Windows, and the
 // lock count of a movable block is visible to GlobalUnlock.
 #include "internal.h"
+#include "platform/fault.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +41,10 @@ void* AllocData(size_t size, bool zero) {
 }
 
 } // namespace
+
+long txplat::LiveGlobalBlocks() {
+    return static_cast<long>(ByHandle().size());
+}
 
 using namespace txplat::posix;
 

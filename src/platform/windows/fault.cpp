@@ -13,5 +13,7 @@ long CallCount(const char*) { return 0; }
 std::vector<uint32_t> CallSizes(const char*) { return {}; }
 std::vector<MessageBoxRecord> MessageBoxes() { return {}; }
 void MessageBoxesClear() {}
+long LiveKernelObjects() { return -1; }
+long LiveGlobalBlocks() { return -1; }
 
 } // namespace txplat
