@@ -1,6 +1,6 @@
 # The library tool's tests, included at the end of the top directory (from
 # tools/txlib) once the test programs and CTest exist.
-if(NOT BUILD_TESTING)
+if(NOT BUILD_TESTING OR TX_FUZZ)
   return()
 endif()
 
