@@ -142,7 +142,12 @@ int32_t EmbeddedLibraryOffset(const char* path) {
 bool PlainFileName(const char* name) {
     if (name == nullptr || name[0] == 0) return false;
     if (std::strpbrk(name, "\\/:*?\"<>|") != nullptr) return false;
-    return std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
+    for (const char* c = name; *c != 0; ++c)
+        if (static_cast<unsigned char>(*c) < 0x20) return false;
+    // Windows drops trailing dots and spaces from a name, so such a name
+    // would be another file, or the directory itself ("...", "  ").
+    const char last = name[std::strlen(name) - 1];
+    return last != '.' && last != ' ';
 }
 
 void ExtractModule(const char* name, int16_t selector, const char* directory) {

@@ -35,8 +35,9 @@ int32_t EmbeddedLibraryOffset(const char* path);
 int32_t FindSectionHeader(const uint8_t* buffer, size_t length);
 
 // Whether a module name is a plain file name: not empty, no drive, no path
-// separator, no wildcard or other character a file name cannot hold, and
-// neither "." nor "..".
+// separator, no wildcard, control or other character a file name cannot
+// hold, and not ending in a dot or a space (which Windows drops, so that
+// "..", "..." or "  " would name the directory or another file).
 bool PlainFileName(const char* name);
 
 // Brings directory\name up to date from the member `name` of the library

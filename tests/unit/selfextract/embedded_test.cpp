@@ -4,6 +4,9 @@
 #include "layer_fixture.h"
 #include "library/embedded.h"
 
+#include <filesystem>
+#include <iterator>
+
 using namespace tx;
 using txtest::FixtureContainer;
 using txtest::FixtureMember;
@@ -88,8 +91,21 @@ TEST(FindSectionHeader, FirstMatchEndedByZeroOrByTheEnd) {
 TEST(PlainFileName, OnlyANameWithoutDirectoryOrDrive) {
     EXPECT_TRUE(PlainFileName("TX413EXE.DLL"));
     EXPECT_TRUE(PlainFileName("..DLL"));
-    for (const char* name : {"", ".", "..", "..\\TX413EXE.DLL", "SUB/X.DLL", "C:X.DLL", "*.DLL"})
+    for (const char* name : {"", ".", "..", "..\\TX413EXE.DLL", "SUB/X.DLL", "C:X.DLL", "*.DLL",
+                             "...", "  ", "X.DLL.", "X.DLL ", "X\x01.DLL"})
         EXPECT_FALSE(PlainFileName(name)) << name;
+}
+
+// A member named so that the path names the directory itself used to stop
+// the launcher, since the directory cannot be deleted to make room.
+TEST_F(EmbeddedTest, MemberNamedLikeTheDirectoryIsNotExtracted) {
+    FixtureContainer spec;
+    spec.members = {{"   ", "data"}, {"..", "data"}, {". .", "data"}};
+    Put("app.lib", spec);
+    const int16_t s = OpenLib("app.lib");
+    for (const char* name : {"   ", "..", ". ."})
+        ExtractModule(name, s, dir.win().c_str());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.host()), {}), 1);
 }
 
 TEST_F(EmbeddedTest, ModuleFileBroughtUpToDateOnlyWhenItDiffers) {
