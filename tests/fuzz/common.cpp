@@ -34,6 +34,10 @@ const fs::path& ScratchDir() {
             fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
         fs::path d = base / ("txfuzz-" + std::to_string(getpid()));
         fs::create_directories(d);
+        // Relative paths (a bare member name not found in the open libraries
+        // is looked for on disk) resolve here, whatever directory the fuzzer
+        // was started in.
+        fs::current_path(d);
         std::atexit([] {
             std::error_code ignored;
             fs::remove_all(ScratchDir(), ignored);
@@ -105,6 +109,7 @@ std::string ScratchWinPath(const char* name) {
 }
 
 void StartLayers() {
+    ScratchDir();
     txplat::FaultClear();
     txplat::MessageBoxesClear();
     g_kernel_objects = txplat::LiveKernelObjects();

@@ -8,6 +8,7 @@
 // from the host module's path.
 #include "launcher/modules.h"
 #include "launcher/slots.h"
+#include "platform/fault.h"
 #include "slotvalues.h"
 
 #include <cstdlib>
@@ -85,7 +86,9 @@ void SlotLayout(unsigned choice, size_t first_length, size_t second_length,
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3 || size > 4096) return 0;
     const std::string text(reinterpret_cast<const char*>(data) + 3, size - 3);
+    const long blocks = txplat::LiveGlobalBlocks();
     ModuleList(text.c_str());
+    Check(txplat::LiveGlobalBlocks() == blocks);
     LibrarySpec(text);
     SlotLayout(data[0], 1 + data[1] % 160u, 1 + data[2] % 160u, text.c_str());
     return 0;
