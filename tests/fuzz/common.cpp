@@ -11,11 +11,13 @@
 #include "support/error.h"
 #include "vfile/virtual.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <signal.h>
 #include <unistd.h>
 
 namespace txfuzz {
@@ -32,6 +34,16 @@ const fs::path& ScratchDir() {
     static const fs::path dir = [] {
         const fs::path base =
             fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        // libFuzzer ends without running exit handlers: the directories of
+        // runs that are over are removed here instead.
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(base, ignored)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("txfuzz-", 0) != 0) continue;
+            const long pid = std::strtol(name.c_str() + 7, nullptr, 10);
+            if (pid > 0 && kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH)
+                fs::remove_all(entry.path(), ignored);
+        }
         fs::path d = base / ("txfuzz-" + std::to_string(getpid()));
         fs::create_directories(d);
         // Relative paths (a bare member name not found in the open libraries
