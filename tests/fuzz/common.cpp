@@ -19,6 +19,7 @@
 #include <fstream>
 #include <signal.h>
 #include <unistd.h>
+#include <vector>
 
 namespace txfuzz {
 
@@ -104,6 +105,37 @@ void OpenMember(const char* name, int16_t selector) {
 }
 
 } // namespace
+
+// The targets change the current directory to their scratch directory at the
+// first input. libFuzzer reads and writes its corpus and artifacts by the
+// paths it was given, later: they are made absolute here, before it reads
+// its arguments.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    static std::vector<std::string> args;
+    static std::vector<char*> pointers;
+    for (int i = 0; i < *argc; ++i) {
+        std::string arg = (*argv)[i];
+        static const char* const kPathFlags[] = {
+            "-artifact_prefix=", "-exact_artifact_path=", "-merge_control_file=", "-dict="};
+        size_t at = std::string::npos;
+        if (i > 0 && !arg.empty() && arg[0] != '-') at = 0;
+        for (const char* flag : kPathFlags)
+            if (arg.rfind(flag, 0) == 0) at = std::strlen(flag);
+        if (at != std::string::npos && at < arg.size() && arg[at] != '/') {
+            // A prefix ending in "/" stays one: it names a directory.
+            const bool slash = arg.back() == '/';
+            std::string path = fs::absolute(arg.substr(at)).lexically_normal().string();
+            if (slash && (path.empty() || path.back() != '/')) path += '/';
+            arg = arg.substr(0, at) + path;
+        }
+        args.push_back(arg);
+    }
+    for (auto& arg : args)
+        pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    *argv = pointers.data();
+    return 0;
+}
 
 std::string WriteInput(const uint8_t* data, size_t size) {
     const fs::path file = ScratchDir() / "input.lib";
