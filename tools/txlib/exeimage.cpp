@@ -4,6 +4,8 @@
 #include "failure.h"
 #include "text.h"
 
+#include "platform/stringtable.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -14,7 +16,6 @@ namespace {
 constexpr unsigned kFirstSlot = 1;
 constexpr unsigned kLastSlot = 11;
 constexpr uint32_t kRtString = 6;
-constexpr char kStringTableMagic[8] = {'T', 'X', 'S', 'T', 'R', 'T', 'A', 'B'};
 
 std::string Hex(uint64_t value) {
     char text[32];
@@ -272,16 +273,19 @@ constexpr uint32_t kShtDynsym = 11;
 // Parses the string table at `offset` (at most `limit` bytes) and records
 // the first copy of ids 1..11. False when it is not a whole table.
 bool ParseStringTable(const Reader& in, uint64_t offset, uint64_t limit, ExeImage* image) {
-    if (limit < 10 || !in.Has(offset, 10) || std::memcmp(in.At(offset), kStringTableMagic, 8) != 0)
+    using txplat::kStringEntryHeader, txplat::kStringTableHeader, txplat::kStringTableMagic;
+    if (limit < kStringTableHeader || !in.Has(offset, kStringTableHeader) ||
+        std::memcmp(in.At(offset), kStringTableMagic, sizeof kStringTableMagic) != 0)
         return false;
-    const uint16_t count = in.U16(offset + 8, "the string table");
-    uint64_t position = 10;
+    const uint16_t count = in.U16(offset + sizeof kStringTableMagic, "the string table");
+    uint64_t position = kStringTableHeader;
     std::map<unsigned, std::vector<StringEntry>> found;
     for (unsigned i = 0; i < count; ++i) {
-        if (limit - position < 4 || !in.Has(offset + position, 4)) return false;
+        if (limit - position < kStringEntryHeader || !in.Has(offset + position, kStringEntryHeader))
+            return false;
         const uint16_t id = in.U16(offset + position, "the string table");
         const uint16_t length = in.U16(offset + position + 2, "the string table");
-        position += 4;
+        position += kStringEntryHeader;
         if (limit - position < length || !in.Has(offset + position, length)) return false;
         if (id >= kFirstSlot && id <= kLastSlot && found.find(id) == found.end())
             found[id].push_back(StringEntry{static_cast<size_t>(offset + position), length, false});
@@ -396,8 +400,9 @@ ExeImage ParseElf(const Reader& in) {
         // that starts a whole table holding string 1.
         int candidates = 0;
         ExeImage trial;
-        for (size_t at = 0; at + 8 <= in.Size(); ++at) {
-            if (in.At(at)[0] != 'T' || std::memcmp(in.At(at), kStringTableMagic, 8) != 0) continue;
+        constexpr size_t kMagicSize = sizeof txplat::kStringTableMagic;
+        for (size_t at = 0; at + kMagicSize <= in.Size(); ++at) {
+            if (std::memcmp(in.At(at), txplat::kStringTableMagic, kMagicSize) != 0) continue;
             ExeImage attempt;
             if (ParseStringTable(in, at, in.Size() - at, &attempt) &&
                 attempt.strings.count(kFirstSlot)) {
