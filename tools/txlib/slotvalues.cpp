@@ -1,16 +1,18 @@
 #include "slotvalues.h"
 
+#include "launcher/slots.h"
+
 #include <cstdlib>
 
 namespace txlib {
 
 namespace {
 
-// The launcher reads every entry with a limit of 260 (259 characters), the
-// extraction flags with 100; a pair's value must fit a path of 259.
-constexpr unsigned kReadMax = 259;
-constexpr unsigned kFlagsReadMax = 99;
-constexpr size_t kPairMax = 259;
+// The launcher's read limits count the terminator; a pair's value must fit
+// the longest path it composes.
+constexpr unsigned kReadMax = tx::kSlotReadLimit - 1;
+constexpr unsigned kFlagsReadMax = tx::kFlagsReadLimit - 1;
+constexpr size_t kPairMax = tx::kPathMax;
 
 // An entry of `length` holding `text` (at most `length` characters).
 std::string Lay(const std::string& text, size_t length) {
