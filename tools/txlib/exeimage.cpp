@@ -442,24 +442,24 @@ ExeImage ParseElf(const Reader& in) {
     return image;
 }
 
+bool StartsMz(const uint8_t* data, size_t size) {
+    return size >= 2 && data[0] == 'M' && data[1] == 'Z';
+}
+
+bool StartsElf(const uint8_t* data, size_t size) {
+    return size >= 4 && data[0] == 0x7F && data[1] == 'E' && data[2] == 'L' && data[3] == 'F';
+}
+
 } // namespace
 
 bool LooksLikeExecutable(const uint8_t* data, size_t size) {
-    if (size >= 2 && data[0] == 'M' && data[1] == 'Z') return true;
-    return size >= 4 && std::memcmp(data,
-                                    "\x7F"
-                                    "ELF",
-                                    4) == 0;
+    return StartsMz(data, size) || StartsElf(data, size);
 }
 
 ExeImage ParseExecutable(const std::vector<uint8_t>& bytes, const std::string& name) {
     const Reader in(bytes, name);
-    if (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') return ParsePe(in);
-    if (bytes.size() >= 4 && std::memcmp(bytes.data(),
-                                         "\x7F"
-                                         "ELF",
-                                         4) == 0)
-        return ParseElf(in);
+    if (StartsMz(bytes.data(), bytes.size())) return ParsePe(in);
+    if (StartsElf(bytes.data(), bytes.size())) return ParseElf(in);
     Fail(name, "not a program (neither a Windows MZ file nor an ELF file)");
 }
 

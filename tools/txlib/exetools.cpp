@@ -85,11 +85,9 @@ void PrintSlots(const Options& options, const std::vector<uint8_t>& bytes, const
                      "txlib: some stored characters lie outside Windows-1252 and show as '?'\n");
 }
 
-// Reads the program and parses it, requiring its configuration strings.
+// Reads the program and parses it.
 ExeImage LoadProgram(const std::string& exe, std::vector<uint8_t>* bytes) {
     *bytes = ReadWholeFile(exe);
-    if (!LooksLikeExecutable(bytes->data(), bytes->size()))
-        Fail(exe, "not a program (neither a Windows MZ file nor an ELF file)");
     return ParseExecutable(*bytes, exe);
 }
 
