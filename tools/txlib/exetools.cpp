@@ -234,7 +234,7 @@ int CommandUnembed(const Options& options, const std::string& exe, const std::st
 }
 
 int CommandInfo(const Options& options, const std::string& file) {
-    const std::vector<uint8_t> start = ReadFileStart(file, 4);
+    const std::vector<uint8_t> start = ReadFileRange(file, 0, 4);
     if (!LooksLikeExecutable(start.data(), start.size())) return LibraryInfo(options, file, 0);
 
     std::vector<uint8_t> bytes;

@@ -23,6 +23,15 @@ std::string Reason() {
     return std::strerror(errno);
 }
 
+// Positions a stream at a 64-bit offset from `whence`: 0 when it could.
+int Seek(std::FILE* f, int64_t offset, int whence) {
+#ifdef _WIN32
+    return _fseeki64(f, offset, whence);
+#else
+    return fseeko(f, static_cast<off_t>(offset), whence);
+#endif
+}
+
 } // namespace
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
@@ -39,12 +48,16 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
     return bytes;
 }
 
-std::vector<uint8_t> ReadFileStart(const std::string& path, size_t count) {
+std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t offset, size_t count) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) Fail(path, "cannot open: " + Reason());
     std::vector<uint8_t> bytes(count);
-    const size_t n = std::fread(bytes.data(), 1, count, f);
-    const bool failed = std::ferror(f) != 0;
+    size_t n = 0;
+    bool failed = Seek(f, static_cast<int64_t>(offset), SEEK_SET) != 0;
+    if (!failed) {
+        n = std::fread(bytes.data(), 1, count, f);
+        failed = std::ferror(f) != 0;
+    }
     std::fclose(f);
     if (failed) Fail(path, "cannot read: " + Reason());
     bytes.resize(n);
@@ -60,9 +73,9 @@ int64_t FileSizeOnDisk(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return -1;
 #ifdef _WIN32
-    const int64_t size = _fseeki64(f, 0, SEEK_END) == 0 ? _ftelli64(f) : -1;
+    const int64_t size = Seek(f, 0, SEEK_END) == 0 ? _ftelli64(f) : -1;
 #else
-    const int64_t size = fseeko(f, 0, SEEK_END) == 0 ? static_cast<int64_t>(ftello(f)) : -1;
+    const int64_t size = Seek(f, 0, SEEK_END) == 0 ? static_cast<int64_t>(ftello(f)) : -1;
 #endif
     std::fclose(f);
     return size;
@@ -92,18 +105,9 @@ void OutputFile::Write(const void* data, size_t size) {
         Fail(final_, "cannot write: " + Reason());
 }
 
-void OutputFile::CopyFrom(const std::string& from, uint64_t offset, uint64_t count) {
+void OutputFile::CopyFrom(const std::string& from, uint64_t count) {
     std::FILE* f = std::fopen(from.c_str(), "rb");
     if (!f) Fail(from, "cannot open: " + Reason());
-#ifdef _WIN32
-    const int sought = _fseeki64(f, static_cast<int64_t>(offset), SEEK_SET);
-#else
-    const int sought = fseeko(f, static_cast<off_t>(offset), SEEK_SET);
-#endif
-    if (sought != 0) {
-        std::fclose(f);
-        Fail(from, "cannot read: " + Reason());
-    }
     std::vector<uint8_t> chunk(1 << 16);
     while (count > 0) {
         const size_t want = count < chunk.size() ? static_cast<size_t>(count) : chunk.size();

@@ -15,8 +15,9 @@ namespace txlib {
 // The whole file; Failure (status 2) when it cannot be read.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 
-// The first `count` bytes (fewer for a shorter file).
-std::vector<uint8_t> ReadFileStart(const std::string& path, size_t count);
+// `count` bytes from `offset` (fewer for a shorter file); Failure (status 2)
+// when they cannot be read.
+std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t offset, size_t count);
 
 bool FileExistsOnDisk(const std::string& path);
 
@@ -34,8 +35,8 @@ class OutputFile {
     // Creates the temporary file for writing through this object.
     void Open();
     void Write(const void* data, size_t size);
-    // Copies `count` bytes of `from`, starting at `offset`, to the end.
-    void CopyFrom(const std::string& from, uint64_t offset, uint64_t count);
+    // Copies the first `count` bytes of `from` to the end.
+    void CopyFrom(const std::string& from, uint64_t count);
     // Closes the stream (when open) without renaming.
     void Close();
 

@@ -157,7 +157,7 @@ class CoreSession {
             Fail(shown, "is larger than 2 GiB, beyond a container's reach");
         const uint64_t size = static_cast<uint64_t>(file_size) - base;
         const size_t want = tx::kHeaderBlockSize + tx::kMaxDirEntries * tx::kDirEntrySize;
-        const std::vector<uint8_t> start = ReadRange(path, base, want);
+        const std::vector<uint8_t> start = ReadFileRange(path, base, want);
         CheckContainer(shown, start.data(), start.size(), size, false);
         if (!tx::LibraryOpen(path.c_str(), &selector_, 0, 1, -1, -1, -1,
                              static_cast<int32_t>(base)))
@@ -185,22 +185,6 @@ class CoreSession {
 
     int16_t Selector() const { return selector_; }
 
-    static std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, size_t count) {
-        std::FILE* f = std::fopen(path.c_str(), "rb");
-        if (!f) Fail(path, "cannot open");
-        std::vector<uint8_t> bytes(count);
-        size_t got = 0;
-#ifdef _WIN32
-        const bool sought = _fseeki64(f, static_cast<int64_t>(offset), SEEK_SET) == 0;
-#else
-        const bool sought = fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-        if (sought) got = std::fread(bytes.data(), 1, count, f);
-        std::fclose(f);
-        bytes.resize(got);
-        return bytes;
-    }
-
   private:
     int16_t selector_ = -1;
 };
@@ -208,7 +192,7 @@ class CoreSession {
 // The library inside `path`: the file itself, or the one embedded in a
 // program. Answers its base offset.
 uint32_t LibraryBase(const std::string& path) {
-    const std::vector<uint8_t> start = ReadFileStart(path, 4);
+    const std::vector<uint8_t> start = ReadFileRange(path, 0, 4);
     if (!LooksLikeExecutable(start.data(), start.size())) return 0;
     const std::vector<uint8_t> bytes = ReadWholeFile(path);
     const ExeImage image = ParseExecutable(bytes, path);
@@ -457,7 +441,7 @@ int CommandList(const Options& options, const std::string& library, bool all, bo
 int CommandAdd(const Options& options, const std::string& library,
                const std::vector<std::string>& files, const std::string& as_name) {
     if (!as_name.empty() && files.size() != 1) Fail("", "--as names one file only", kExitUsage);
-    const std::vector<uint8_t> start = ReadFileStart(library, 4);
+    const std::vector<uint8_t> start = ReadFileRange(library, 0, 4);
     if (LooksLikeExecutable(start.data(), start.size()))
         Fail(library, "is a program: members are added to a library file (unembed it, add, and "
                       "embed it again)");
@@ -492,7 +476,7 @@ int CommandAdd(const Options& options, const std::string& library,
 
     OutputFile out(library);
     out.Open();
-    out.CopyFrom(library, 0, static_cast<uint64_t>(library_size));
+    out.CopyFrom(library, static_cast<uint64_t>(library_size));
     out.Close();
     out.KeepModeOf(library);
     std::vector<std::string> report;
