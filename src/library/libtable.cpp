@@ -258,12 +258,8 @@ int LibraryOpenExisting(const char* path, int16_t* selector, int16_t kind) {
 int LibraryAbandon(int close_file) {
     LibraryRecord* record = g_current_record;
     if (record == nullptr) return 0;
-    if (close_file && record->owns_handle && record->container != -1) {
-        const int16_t pending = g_layer.pending_stamp;
-        g_layer.pending_stamp = 0;
-        FileClose(record->container);
-        g_layer.pending_stamp = pending;
-    }
+    if (close_file && record->owns_handle && record->container != -1)
+        FileCloseUnstamped(record->container);
     FreeBlock(record->header);
     FreeBlock(record->directory);
     record->header = nullptr;
@@ -314,7 +310,6 @@ int LibraryClose(int16_t selector) {
     }
 
     SelectLibrary(index);
-    const int16_t pending = g_layer.pending_stamp;
     if (record->modified && !DirectoryWriteBack()) return 0;
 
     HeaderBlock* header = record->header;
@@ -324,9 +319,7 @@ int LibraryClose(int16_t selector) {
     record->directory = nullptr;
     record->current_entry = nullptr;
     record->container = -1;
-    g_layer.pending_stamp = 0;
-    const int closed = record->owns_handle ? FileClose(container) : 1;
-    g_layer.pending_stamp = pending;
+    const int closed = record->owns_handle ? FileCloseUnstamped(container) : 1;
     FreeBlock(directory);
     FreeBlock(header);
     if (!closed) {

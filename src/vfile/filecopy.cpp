@@ -17,15 +17,6 @@ namespace {
 constexpr uint16_t kCopyChunk = 65000;
 constexpr uint8_t kExecutableFirstByte = 0x4D; // 'M' of the MZ signature
 
-// Closes the source without stamping it and without spending the pending
-// stamp that the destination's create has set.
-void CloseSource(int16_t handle) {
-    const int16_t pending = g_layer.pending_stamp;
-    g_layer.pending_stamp = 0;
-    FileClose(handle);
-    g_layer.pending_stamp = pending;
-}
-
 // Whether two paths are the same text, letters compared without regard to
 // case.
 bool SamePathText(const char* a, const char* b) {
@@ -139,7 +130,7 @@ int FileCopy(int16_t destination, int16_t source, const char* path, const char* 
     // library search): a copy of the wrong length is not made.
     uint32_t opened_size = 0;
     if (!FileGetSize(in, &opened_size) || opened_size != static_cast<uint32_t>(size)) {
-        CloseSource(in);
+        FileCloseUnstamped(in);
         BlockFree(buffer);
         return 0;
     }
@@ -152,7 +143,7 @@ int FileCopy(int16_t destination, int16_t source, const char* path, const char* 
         first_read = FileReadExact(in, buffer, chunk);
     }
     if (!first_read) {
-        CloseSource(in);
+        FileCloseUnstamped(in);
         BlockFree(buffer);
         return 0;
     }
@@ -163,7 +154,7 @@ int FileCopy(int16_t destination, int16_t source, const char* path, const char* 
     if (destination_member && in >= kFirstMemberHandle) {
         int16_t index = destination;
         if (!LibraryCheckSelector(&index) || (in - kFirstMemberHandle) / 1000 == index) {
-            CloseSource(in);
+            FileCloseUnstamped(in);
             BlockFree(buffer);
             return 0;
         }
@@ -171,7 +162,7 @@ int FileCopy(int16_t destination, int16_t source, const char* path, const char* 
 
     int16_t out = -1;
     if (!FileCreate(destination_path, &out, destination)) {
-        CloseSource(in);
+        FileCloseUnstamped(in);
         BlockFree(buffer);
         return 0;
     }
@@ -186,7 +177,7 @@ int FileCopy(int16_t destination, int16_t source, const char* path, const char* 
         if (members && FileSeek(out, 0, 1) < 0) break;
         if (!FileWriteExact(out, buffer, chunk)) break;
         if (remaining == 0) {
-            CloseSource(in);
+            FileCloseUnstamped(in);
             BlockFree(buffer);
             const int closed = FileClose(out);
             g_layer.stamp_now = stamp_now;
@@ -198,7 +189,7 @@ int FileCopy(int16_t destination, int16_t source, const char* path, const char* 
         remaining -= chunk;
     }
     // A write or a read failed part way.
-    CloseSource(in);
+    FileCloseUnstamped(in);
     BlockFree(buffer);
     DiscardDestination(out, destination_path, stamp_now);
     return 0;

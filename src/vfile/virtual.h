@@ -82,6 +82,10 @@ int FileOpenRead(const char* path, int16_t* handle, int16_t selector); // mode 1
 // Closes a disk file (stamping a created one) or commits a created member.
 int FileClose(int16_t handle);
 
+// FileClose without stamping the file, and without spending the stamp that
+// the create of another file has left pending.
+int FileCloseUnstamped(int16_t handle);
+
 int FileExists(const char* path);
 int32_t FileSizeOfPath(const char* path);
 int FileByteLocked(int16_t handle, uint32_t offset);

@@ -298,6 +298,14 @@ int FileClose(int16_t handle) {
     return 1;
 }
 
+int FileCloseUnstamped(int16_t handle) {
+    const int16_t pending = g_layer.pending_stamp;
+    g_layer.pending_stamp = 0;
+    const int closed = FileClose(handle);
+    g_layer.pending_stamp = pending;
+    return closed;
+}
+
 int FileExists(const char* path) {
     char work[kPathMax + 1];
     CopyBounded(work, path, kPathMax);
