@@ -292,11 +292,8 @@ int LibrarySelect(int16_t selector) {
 }
 
 int LibraryClose(int16_t selector) {
-    int16_t index = selector;
-    if (!LibraryCheckSelector(&index)) {
-        if (g_layer.report_errors) RaiseErrorInt(1066, static_cast<int>(selector));
-        return 0;
-    }
+    if (!LibrarySelect(selector)) return 0;
+    const int16_t index = g_current_library;
     LibraryRecord* record = &g_table[index];
     // Libraries nested in this one use its file: they are closed first, so
     // that none is left writing through a handle number given out again.
