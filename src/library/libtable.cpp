@@ -8,7 +8,6 @@
 #include "support/memory.h"
 #include "vfile/virtual.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace tx {
@@ -90,15 +89,11 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
 
     char work[kPathMax + 1];
     CopyBounded(work, path, kPathMax);
-    char drive[kDriveBufSize], directory[kPathMax + 1], name[kPathMax + 1], extension[kPathMax + 1];
-    if (!SplitPath(work[0] == '|' ? work + 1 : work, drive, directory, name, extension)) {
+    char bare[kPathMax + 1];
+    if (!PathFileName(work, bare)) {
         if (g_layer.report_errors) SetErrorNumber(1010);
         return 0;
     }
-    char joined[2 * kPathMax + 2];
-    std::snprintf(joined, sizeof joined, "%s%s", name, extension);
-    char bare[kPathMax + 1];
-    CopyBounded(bare, joined, kPathMax);
 
     if (searching && first_at_entry) {
         g_layer.libraries_first = 0;

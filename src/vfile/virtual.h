@@ -62,6 +62,11 @@ int16_t SetLibrariesFirst(int16_t value);
 // ':', or the server name of a UNC path) does not fit the drive buffer.
 int SplitPath(const char* path, char* drive, char* directory, char* name, char* extension);
 
+// The name and extension of a path (a member path without its '|'), cut to
+// kPathMax characters, into `out` (kPathMax + 1 bytes). 0, `out` untouched,
+// when the path cannot be split.
+int PathFileName(const char* path, char* out);
+
 // Drops a leading '|': 1 if there was one, else 0 and the path unchanged.
 int StripMemberPrefix(char* path);
 

@@ -9,7 +9,6 @@
 #include "vfile/internal.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace tx {
@@ -132,12 +131,10 @@ int16_t OpenErrorNumber(int cause) {
 // The search form of a path: '|', its name and its extension. 0 when the
 // path cannot be split.
 int SearchForm(const char* path, char* form) {
-    char drive[kDriveBufSize], directory[kPathMax + 1], name[kPathMax + 1], extension[kPathMax + 1];
-    const char* text = path[0] == '|' ? path + 1 : path;
-    if (!SplitPath(text, drive, directory, name, extension)) return 0;
-    char joined[2 * kPathMax + 2];
-    std::snprintf(joined, sizeof joined, "%c%s%s", '|', name, extension);
-    CopyBounded(form, joined, kPathMax);
+    char name[kPathMax + 1];
+    if (!PathFileName(path, name)) return 0;
+    form[0] = '|';
+    CopyBounded(form + 1, name, kPathMax - 1);
     return 1;
 }
 

@@ -2,6 +2,7 @@
 // name and extension, the member prefix, and bounded copies.
 #include "vfile/virtual.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace tx {
@@ -99,6 +100,15 @@ int SplitPath(const char* path, char* drive, char* directory, char* name, char* 
     }
 
     std::strcpy(directory, copy);
+    return 1;
+}
+
+int PathFileName(const char* path, char* out) {
+    char drive[kDriveBufSize], directory[kPathMax + 1], name[kPathMax + 1], extension[kPathMax + 1];
+    if (!SplitPath(path[0] == '|' ? path + 1 : path, drive, directory, name, extension)) return 0;
+    char joined[2 * kPathMax + 2];
+    std::snprintf(joined, sizeof joined, "%s%s", name, extension);
+    CopyBounded(out, joined, kPathMax);
     return 1;
 }
 
