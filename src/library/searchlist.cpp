@@ -218,9 +218,8 @@ int16_t DirectoryLookup(char* name, int16_t mode, int size) {
         return entry->state == 1 ? static_cast<int16_t>(found) : -1;
     case kLookupOpen: {
         if (entry->state != 1) return -1;
-        int keyed = 1;
-        if (header->seed != kSeedPlain) ScrambleKey(header->seed, header->method, &keyed);
-        if (!keyed || !EntryInsideContainer(entry, library->end_of_data)) {
+        uint8_t key;
+        if (!MemberKey(library, &key) || !EntryInsideContainer(entry, library->end_of_data)) {
             g_lookup_refused = 1;
             return -1;
         }

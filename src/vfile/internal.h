@@ -15,10 +15,6 @@ LibraryRecord* MemberLibrary(int16_t handle);
 // current library's container file (-1 when there is none).
 int16_t DiskHandleOf(int16_t handle);
 
-// Whether the container's member data can be unscrambled: plain, or a
-// scramble method that defines a key. The key goes to *key (0 when plain).
-int MemberKey(const LibraryRecord* library, uint8_t* key);
-
 // Installs (or with false removes) the hooks through which the disk layer's
 // by-handle date, time and size operations reach members and containers.
 void InstallLibraryHooks(bool install);

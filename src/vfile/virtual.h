@@ -133,6 +133,10 @@ int DirectoryWriteBack();
 uint8_t ScrambleKey(uint16_t seed, uint8_t method, int* valid = nullptr);
 void XorBytes(void* buffer, uint16_t count, uint8_t key);
 
+// Whether the container's member data can be unscrambled: plain, or a
+// scramble method that defines a key. The key goes to *key (0 when plain).
+int MemberKey(const LibraryRecord* library, uint8_t* key);
+
 // A directory entry for a new member of the current library, growing a full
 // directory first; -1 when none can be had.
 int16_t NewMemberEntry();
