@@ -56,10 +56,6 @@ bool ExecutableSignature(const uint8_t* bytes) {
     return false;
 }
 
-char UpperAscii(uint8_t c) {
-    return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-}
-
 uint32_t Field32(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
@@ -96,7 +92,8 @@ int32_t FindSectionHeader(const uint8_t* buffer, size_t length) {
     for (size_t at = 0; at < length; ++at) {
         if (buffer[at] != '.') continue;
         size_t i = 1;
-        while (i < kNameLength && at + i < length && UpperAscii(buffer[at + i]) == kName[i])
+        while (i < kNameLength && at + i < length &&
+               UpperAscii(static_cast<char>(buffer[at + i])) == kName[i])
             ++i;
         if (i == kNameLength && (at + i == length || buffer[at + i] == 0))
             return static_cast<int32_t>(at);

@@ -19,10 +19,6 @@ int g_lookup_refused = 0;
 
 const char kLongNameMember[] = "|TXBIBLI.LFN";
 
-char Upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 size_t EntryNameLength(const DirEntry* entry) {
     return strnlen(entry->name, sizeof entry->name);
 }
@@ -31,7 +27,7 @@ bool NameEquals(const DirEntry* entry, const char* name) {
     const size_t length = EntryNameLength(entry);
     if (std::strlen(name) != length) return false;
     for (size_t i = 0; i < length; ++i)
-        if (Upper(entry->name[i]) != Upper(name[i])) return false;
+        if (UpperAscii(entry->name[i]) != UpperAscii(name[i])) return false;
     return true;
 }
 
@@ -146,7 +142,7 @@ char* LongNameTranslate(char* name, int size) {
     const size_t length = std::strlen(trimmed);
     key[0] = '\n';
     for (size_t i = 0; i < length; ++i)
-        key[1 + i] = Upper(trimmed[i]);
+        key[1 + i] = UpperAscii(trimmed[i]);
     key[1 + length] = '\t';
     key[2 + length] = 0;
     const char* hit = std::strstr(*g_names_in_force, key);
@@ -170,7 +166,7 @@ int16_t DirectoryLookup(char* name, int16_t mode, int size) {
         return -1;
     const bool translated = LongNameTranslate(name, size) != nullptr;
     for (char* c = name; *c != 0; ++c)
-        *c = Upper(*c);
+        *c = UpperAscii(*c);
     library->writing = 0;
     if (mode == kLookupReplace) library->new_member = 0;
     // A name whose stored form does not fit the buffer names no member.

@@ -21,10 +21,8 @@ constexpr uint8_t kExecutableFirstByte = 0x4D; // 'M' of the MZ signature
 // case.
 bool SamePathText(const char* a, const char* b) {
     for (;; ++a, ++b) {
-        char x = *a, y = *b;
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-        if (x != y) return false;
+        const char x = UpperAscii(*a);
+        if (x != UpperAscii(*b)) return false;
         if (x == 0) return true;
     }
 }
