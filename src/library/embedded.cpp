@@ -71,17 +71,15 @@ int MemberStamp(const char* name, int16_t selector, uint32_t* size, uint16_t* da
     SetLibrarySearch(1);
     SetLibrariesFirst(1);
     int16_t handle = -1;
-    if (!FileOpen(member, &handle, selector)) {
-        SetLibrariesFirst(0);
-        SetLibrarySearch(0);
-        return 0;
+    const int opened = FileOpen(member, &handle, selector);
+    if (opened) {
+        FileGetDateTime(handle, date, time);
+        FileGetSize(handle, size);
+        FileClose(handle);
     }
-    FileGetDateTime(handle, date, time);
-    FileGetSize(handle, size);
-    FileClose(handle);
     SetLibrariesFirst(0);
     SetLibrarySearch(0);
-    return 1;
+    return opened;
 }
 
 } // namespace
