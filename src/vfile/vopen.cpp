@@ -149,6 +149,13 @@ int OpenFromSearchList(int mode, uint16_t flags, const char* form, int16_t* hand
     return 0;
 }
 
+// Whether a library of the search list has the search form as a member.
+int ExistsInSearchList(const char* form) {
+    for (int16_t index = SearchListFirst(); index != -1; index = SearchListNext())
+        if (FileExists(form)) return 1;
+    return 0;
+}
+
 // Whether a member may be created in the library; the cause when not.
 int CreateRefusal(const LibraryRecord* library, const char* name) {
     uint8_t key;
@@ -313,23 +320,14 @@ int FileExists(const char* path) {
 
     if (g_layer.library_search && g_layer.libraries_first) {
         g_layer.libraries_first = 0;
-        for (int16_t index = SearchListFirst(); index != -1; index = SearchListNext()) {
-            if (FileExists(form)) {
-                g_layer.libraries_first = 1;
-                return 1;
-            }
-        }
+        const int found = ExistsInSearchList(form);
         g_layer.libraries_first = 1;
+        if (found) return 1;
     }
     if (StripMemberPrefix(work))
         return g_current_record != nullptr && DirectoryLookup(work, kLookupTest) >= 0 ? 1 : 0;
     if (DiskIsRegularFile(work)) return 1;
-    if (g_layer.library_search && !g_layer.libraries_first) {
-        for (int16_t index = SearchListFirst(); index != -1; index = SearchListNext()) {
-            if (FileExists(form)) return 1;
-        }
-    }
-    return 0;
+    return g_layer.library_search && !g_layer.libraries_first ? ExistsInSearchList(form) : 0;
 }
 
 int32_t FileSizeOfPath(const char* path) {
