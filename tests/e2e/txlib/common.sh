@@ -39,6 +39,9 @@ run() {
     status=$?
     tr -d '\r' <out.raw >out
     tr -d '\r' <err.raw >err
+    # A sanitizer exits with status 1, which is also the tool's status for a
+    # wrong command line: its report is what tells.
+    if grep -q 'Sanitizer\|runtime error:' err; then fail "sanitizer report from $*"; fi
 }
 
 txlib() {
