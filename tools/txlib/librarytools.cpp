@@ -83,7 +83,7 @@ std::string ShownName(const tx::DirEntry& entry) {
 
 std::string UpperAscii(std::string text) {
     for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        c = tx::UpperAscii(c);
     return text;
 }
 
