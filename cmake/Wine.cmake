@@ -15,14 +15,9 @@ function(tx_needs_wine)
   # Test names are per directory; the prefix is made by one test only.
   get_property(registered GLOBAL PROPERTY TX_WINE_PREFIX_TEST)
   if(NOT registered)
-    # The prefix, and one Wine server kept up for the whole run; the last
-    # test ends it.
     add_test(NAME wine.prefix
-             COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run --prefix ${TX_WINEPREFIX} --serve)
+             COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run --prefix ${TX_WINEPREFIX} --boot)
     set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
-    add_test(NAME wine.stop
-             COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run --prefix ${TX_WINEPREFIX} --stop)
-    set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
     set_property(GLOBAL PROPERTY TX_WINE_PREFIX_TEST ON)
   endif()
   set_tests_properties(${ARGN} PROPERTIES FIXTURES_REQUIRED wine)
