@@ -30,27 +30,25 @@ DWORD Err() {
 TEST(Files, MissingFileIs2AndMissingDirectoryIs3) {
     ScratchDir dir;
     dir.write("file.txt", "x");
-    SetLastError(0);
-    EXPECT_EQ(Open(dir.win("missing.txt"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(Open(dir.win("nodir\\file.txt"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(Open(dir.win("nodir\\file.txt"), kReadWrite, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FAILS_AS(Open(dir.win("missing.txt"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE,
+                    ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS_AS(Open(dir.win("nodir\\file.txt"), GENERIC_READ, OPEN_EXISTING),
+                    INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS_AS(Open(dir.win("nodir\\file.txt"), kReadWrite, CREATE_ALWAYS),
+                    INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND);
     // A file used as a directory.
-    EXPECT_EQ(Open(dir.win("file.txt\\x"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(Open(dir.win("missing.txt"), GENERIC_WRITE, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FAILS_AS(Open(dir.win("file.txt\\x"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE,
+                    ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS_AS(Open(dir.win("missing.txt"), GENERIC_WRITE, TRUNCATE_EXISTING),
+                    INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
 }
 
 TEST(Files, DispositionsAndTheirLastErrors) {
     ScratchDir dir;
     dir.write("old.txt", "old contents");
 
-    SetLastError(1234);
-    EXPECT_EQ(Open(dir.win("old.txt"), kReadWrite, CREATE_NEW), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_FAILS_AS(Open(dir.win("old.txt"), kReadWrite, CREATE_NEW), INVALID_HANDLE_VALUE,
+                    ERROR_FILE_EXISTS);
 
     {
         SetLastError(1234);
@@ -115,50 +113,43 @@ TEST(Files, DirectoryIsNotAFile) {
         EXPECT_EQ(Open(dir.win("sub"), GENERIC_READ, disp), INVALID_HANDLE_VALUE);
         EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "disposition " << disp;
     }
-    EXPECT_EQ(Open(dir.win("sub"), kReadWrite, CREATE_NEW), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILE_EXISTS));
-    EXPECT_EQ(Open(dir.win("sub\\"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FAILS_AS(Open(dir.win("sub"), kReadWrite, CREATE_NEW), INVALID_HANDLE_VALUE,
+                    ERROR_FILE_EXISTS);
+    EXPECT_FAILS_AS(Open(dir.win("sub\\"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE,
+                    ERROR_ACCESS_DENIED);
 }
 
 TEST(Files, BadNamesGiveErrorCodes) {
     ScratchDir dir;
     dir.write("a.txt", "x");
-    SetLastError(0);
-    EXPECT_EQ(Open(dir.win("a*.txt"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_NAME));
-    EXPECT_EQ(Open(dir.win("q?.txt"), kReadWrite, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_NAME));
-    EXPECT_EQ(Open(dir.win("x|y"), kReadWrite, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_NAME));
-    EXPECT_EQ(Open(dir.win("a.txt\\"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    EXPECT_FAILS_AS(Open(dir.win("a*.txt"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE,
+                    ERROR_INVALID_NAME);
+    EXPECT_FAILS_AS(Open(dir.win("q?.txt"), kReadWrite, CREATE_ALWAYS), INVALID_HANDLE_VALUE,
+                    ERROR_INVALID_NAME);
+    EXPECT_FAILS_AS(Open(dir.win("x|y"), kReadWrite, CREATE_ALWAYS), INVALID_HANDLE_VALUE,
+                    ERROR_INVALID_NAME);
+    EXPECT_FAILS_AS(Open(dir.win("a.txt\\"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE,
+                    ERROR_INVALID_NAME);
     EXPECT_FALSE(std::filesystem::exists(dir.host("q?.txt")));
 
-    SetLastError(0);
-    EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(Open("", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_FALSE(DeleteFileA(nullptr));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_FALSE(DeleteFileA(""));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FAILS_AS(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                    INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS_AS(Open("", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE,
+                    ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS(DeleteFileA(nullptr), ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS(DeleteFileA(""), ERROR_PATH_NOT_FOUND);
 }
 
 TEST(Files, PathsOf260AndMoreCharacters) {
     ScratchDir dir;
     std::string base = dir.win() + "\\";
     std::string p300 = base + std::string(300 - base.size(), 'a');
-    SetLastError(0);
-    EXPECT_EQ(Open(p300, kReadWrite, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-    EXPECT_FALSE(DeleteFileA(p300.c_str()));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_FAILS_AS(Open(p300, kReadWrite, CREATE_ALWAYS), INVALID_HANDLE_VALUE,
+                    ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(DeleteFileA(p300.c_str()), ERROR_FILENAME_EXCED_RANGE);
     WIN32_FIND_DATAA fd;
-    EXPECT_EQ(FindFirstFileA(p300.c_str(), &fd), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_FAILS_AS(FindFirstFileA(p300.c_str(), &fd), INVALID_HANDLE_VALUE,
+                    ERROR_FILENAME_EXCED_RANGE);
 
     // At exactly 260 characters Wine finds no such file (2); our path
     // translation already refuses the length (206). Either way: an error code.
@@ -167,8 +158,8 @@ TEST(Files, PathsOf260AndMoreCharacters) {
     EXPECT_EQ(Open(p260, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(Err() == ERROR_FILE_NOT_FOUND || Err() == ERROR_FILENAME_EXCED_RANGE) << Err();
     std::string p1000 = base + std::string(1000, 'c');
-    EXPECT_EQ(Open(p1000, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_FAILS_AS(Open(p1000, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE,
+                    ERROR_FILENAME_EXCED_RANGE);
 }
 
 TEST(Files, WriteThenReadAndReadAtEndOfFile) {
@@ -214,14 +205,11 @@ TEST(Files, NullCountAndNullBuffer) {
     EXPECT_TRUE(WriteFile(h, "LL", 2, nullptr, nullptr));
 
     DWORD n = 99;
-    SetLastError(0);
-    EXPECT_FALSE(ReadFile(h, nullptr, 2, &n, nullptr));
+    EXPECT_FAILS(ReadFile(h, nullptr, 2, &n, nullptr), ERROR_NOACCESS);
     EXPECT_EQ(n, 0u);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_NOACCESS));
     n = 99;
-    EXPECT_FALSE(WriteFile(h, nullptr, 3, &n, nullptr));
+    EXPECT_FAILS(WriteFile(h, nullptr, 3, &n, nullptr), 1784u); // ERROR_INVALID_USER_BUFFER
     EXPECT_EQ(n, 0u);
-    EXPECT_EQ(Err(), 1784u); // ERROR_INVALID_USER_BUFFER
     EXPECT_TRUE(ReadFile(h, nullptr, 0, &n, nullptr));
     EXPECT_TRUE(WriteFile(h, nullptr, 0, &n, nullptr));
     h.reset();
@@ -234,10 +222,8 @@ TEST(Files, WriteToAFullDiskIs112) {
     Handle h(Open("Z:\\dev\\full", GENERIC_WRITE, OPEN_EXISTING));
     ASSERT_TRUE(h.valid()) << Err();
     DWORD n = 99;
-    SetLastError(0);
-    EXPECT_FALSE(WriteFile(h, "abc", 3, &n, nullptr));
+    EXPECT_FAILS(WriteFile(h, "abc", 3, &n, nullptr), ERROR_DISK_FULL);
     EXPECT_EQ(n, 0u);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_DISK_FULL));
 }
 
 TEST(Files, AccessRightsOfHandles) {
@@ -248,19 +234,15 @@ TEST(Files, AccessRightsOfHandles) {
     {
         Handle w(Open(dir.win("a.txt"), GENERIC_WRITE, OPEN_EXISTING));
         ASSERT_TRUE(w.valid());
-        SetLastError(0);
-        EXPECT_FALSE(ReadFile(w, buf, 1, &n, nullptr));
+        EXPECT_FAILS(ReadFile(w, buf, 1, &n, nullptr), ERROR_ACCESS_DENIED);
         EXPECT_EQ(n, 0u);
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     }
     {
         Handle r(Open(dir.win("a.txt"), GENERIC_READ, OPEN_EXISTING));
         ASSERT_TRUE(r.valid());
         n = 99;
-        SetLastError(0);
-        EXPECT_FALSE(WriteFile(r, "x", 1, &n, nullptr));
+        EXPECT_FAILS(WriteFile(r, "x", 1, &n, nullptr), ERROR_ACCESS_DENIED);
         EXPECT_EQ(n, 0u);
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
         // Truncating needs write access. Windows says 5; Wine says 87.
         SetLastError(0);
         EXPECT_FALSE(SetEndOfFile(r));
@@ -273,9 +255,7 @@ TEST(Files, AccessRightsOfHandles) {
         Handle q(Open(dir.win("a.txt"), 0, OPEN_EXISTING));
         ASSERT_TRUE(q.valid());
         EXPECT_EQ(GetFileSize(q, nullptr), 5u);
-        SetLastError(0);
-        EXPECT_FALSE(ReadFile(q, buf, 1, &n, nullptr));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_FAILS(ReadFile(q, buf, 1, &n, nullptr), ERROR_ACCESS_DENIED);
     }
     EXPECT_EQ(dir.read("a.txt"), "hello");
 }
@@ -302,15 +282,14 @@ TEST(Files, SeeksFromBeginningCurrentAndEnd) {
 
     // Before the start: failure, 131, and the position stays.
     EXPECT_EQ(SetFilePointer(h, 3, nullptr, FILE_BEGIN), 3u);
-    EXPECT_EQ(SetFilePointer(h, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
-    EXPECT_EQ(SetFilePointer(h, -11, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+    EXPECT_FAILS_AS(SetFilePointer(h, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER,
+                    ERROR_NEGATIVE_SEEK);
+    EXPECT_FAILS_AS(SetFilePointer(h, -11, nullptr, FILE_END), INVALID_SET_FILE_POINTER,
+                    ERROR_NEGATIVE_SEEK);
     EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), 3u);
     // Unknown method.
-    SetLastError(0);
-    EXPECT_EQ(SetFilePointer(h, 0, nullptr, 3), INVALID_SET_FILE_POINTER);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FAILS_AS(SetFilePointer(h, 0, nullptr, 3), INVALID_SET_FILE_POINTER,
+                    ERROR_INVALID_PARAMETER);
 }
 
 TEST(Files, SeeksWithAHighPart) {
@@ -329,13 +308,12 @@ TEST(Files, SeeksWithAHighPart) {
     EXPECT_EQ(Err(), 0u);
     // -1 as a 64-bit distance from the start.
     high = -1;
-    EXPECT_EQ(SetFilePointer(h, -1, &high, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+    EXPECT_FAILS_AS(SetFilePointer(h, -1, &high, FILE_BEGIN), INVALID_SET_FILE_POINTER,
+                    ERROR_NEGATIVE_SEEK);
     // Without a high part the distance is a signed 32-bit value.
     EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_BEGIN), 0u);
-    EXPECT_EQ(SetFilePointer(h, static_cast<LONG>(0x80000000u), nullptr, FILE_BEGIN),
-              INVALID_SET_FILE_POINTER);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+    EXPECT_FAILS_AS(SetFilePointer(h, static_cast<LONG>(0x80000000u), nullptr, FILE_BEGIN),
+                    INVALID_SET_FILE_POINTER, ERROR_NEGATIVE_SEEK);
 }
 
 TEST(Files, SetEndOfFileAndSizesAbove4GiB) {
@@ -370,39 +348,20 @@ TEST(Files, InvalidHandlesGiveError6) {
     for (HANDLE bad : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE,
                        reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x1234))}) {
         SCOPED_TRACE(reinterpret_cast<uintptr_t>(bad));
-        SetLastError(0);
-        EXPECT_FALSE(ReadFile(bad, buf, 1, &n, nullptr));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        SetLastError(0);
-        EXPECT_FALSE(WriteFile(bad, buf, 1, &n, nullptr));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        SetLastError(0);
-        EXPECT_EQ(SetFilePointer(bad, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        SetLastError(0);
-        EXPECT_EQ(GetFileSize(bad, nullptr), 0xFFFFFFFFu);
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        SetLastError(0);
-        EXPECT_FALSE(SetEndOfFile(bad));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        SetLastError(0);
-        EXPECT_FALSE(LockFile(bad, 0, 0, 1, 0));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        SetLastError(0);
-        EXPECT_FALSE(UnlockFile(bad, 0, 0, 1, 0));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        SetLastError(0);
-        EXPECT_FALSE(GetFileTime(bad, nullptr, nullptr, &ft));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        SetLastError(0);
-        EXPECT_FALSE(SetFileTime(bad, nullptr, nullptr, &ft));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_FAILS(ReadFile(bad, buf, 1, &n, nullptr), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(WriteFile(bad, buf, 1, &n, nullptr), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS_AS(SetFilePointer(bad, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER,
+                        ERROR_INVALID_HANDLE);
+        EXPECT_FAILS_AS(GetFileSize(bad, nullptr), 0xFFFFFFFFu, ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(SetEndOfFile(bad), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(LockFile(bad, 0, 0, 1, 0), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(UnlockFile(bad, 0, 0, 1, 0), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(GetFileTime(bad, nullptr, nullptr, &ft), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(SetFileTime(bad, nullptr, nullptr, &ft), ERROR_INVALID_HANDLE);
     }
-    SetLastError(0);
-    EXPECT_FALSE(CloseHandle(nullptr));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x1234))));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FAILS(CloseHandle(nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x1234))),
+                 ERROR_INVALID_HANDLE);
     // INVALID_HANDLE_VALUE is the process's own pseudo handle: "closing" it
     // succeeds.
     EXPECT_TRUE(CloseHandle(INVALID_HANDLE_VALUE));
@@ -413,15 +372,11 @@ TEST(Files, InvalidHandlesGiveError6) {
     HANDLE h = Open(dir.win("a.txt"), GENERIC_READ, OPEN_EXISTING);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(CloseHandle(h));
-    SetLastError(0);
-    EXPECT_FALSE(CloseHandle(h));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FAILS(CloseHandle(h), ERROR_INVALID_HANDLE);
     WIN32_FIND_DATAA fd;
     HANDLE f = FindFirstFileA(dir.win("*").c_str(), &fd);
     ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    SetLastError(0);
-    EXPECT_FALSE(ReadFile(f, buf, 1, &n, nullptr));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FAILS(ReadFile(f, buf, 1, &n, nullptr), ERROR_INVALID_HANDLE);
     EXPECT_TRUE(FindClose(f));
 }
 
@@ -429,22 +384,16 @@ TEST(Files, DeleteErrors) {
     ScratchDir dir;
     dir.write("a.txt", "x");
     std::filesystem::create_directory(dir.host("sub"));
-    SetLastError(0);
-    EXPECT_FALSE(DeleteFileA(dir.win("missing.txt").c_str()));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_FALSE(DeleteFileA(dir.win("nodir\\a.txt").c_str()));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_FALSE(DeleteFileA(dir.win("sub").c_str()));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(DeleteFileA(dir.win("a*").c_str()));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    EXPECT_FAILS(DeleteFileA(dir.win("missing.txt").c_str()), ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS(DeleteFileA(dir.win("nodir\\a.txt").c_str()), ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS(DeleteFileA(dir.win("sub").c_str()), ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(DeleteFileA(dir.win("a*").c_str()), ERROR_INVALID_NAME);
     EXPECT_TRUE(std::filesystem::exists(dir.host("a.txt")));
 
     SetLastError(1234);
     EXPECT_TRUE(DeleteFileA(dir.win("A.TXT").c_str())); // names match without case
     EXPECT_FALSE(std::filesystem::exists(dir.host("a.txt")));
-    EXPECT_FALSE(DeleteFileA(dir.win("a.txt").c_str()));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FAILS(DeleteFileA(dir.win("a.txt").c_str()), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(Files, ReadOnlyFileRefusesWritersAndDelete) {
@@ -465,9 +414,7 @@ TEST(Files, ReadOnlyFileRefusesWritersAndDelete) {
         EXPECT_FALSE(w.valid());
         EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     }
-    SetLastError(0);
-    EXPECT_FALSE(DeleteFileA(dir.win("ro.txt").c_str()));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FAILS(DeleteFileA(dir.win("ro.txt").c_str()), ERROR_ACCESS_DENIED);
     fs::permissions(dir.host("ro.txt"), fs::perms::owner_write, fs::perm_options::add);
     EXPECT_TRUE(DeleteFileA(dir.win("ro.txt").c_str()));
 }
@@ -481,29 +428,21 @@ TEST(Files, TwoHandlesLockingTheSameByte) {
     ASSERT_TRUE(h2.valid());
 
     EXPECT_TRUE(LockFile(h1, 0, 0, 1, 0));
-    SetLastError(0);
-    EXPECT_FALSE(LockFile(h2, 0, 0, 1, 0));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_FAILS(LockFile(h2, 0, 0, 1, 0), ERROR_LOCK_VIOLATION);
     // Windows locks are not taken twice, even by the same handle.
-    SetLastError(0);
-    EXPECT_FALSE(LockFile(h1, 0, 0, 1, 0));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_FAILS(LockFile(h1, 0, 0, 1, 0), ERROR_LOCK_VIOLATION);
     // The next byte is free.
     EXPECT_TRUE(LockFile(h2, 1, 0, 1, 0));
 
     EXPECT_TRUE(UnlockFile(h1, 0, 0, 1, 0));
     EXPECT_TRUE(LockFile(h2, 0, 0, 1, 0));
-    SetLastError(0);
-    EXPECT_FALSE(LockFile(h1, 0, 0, 2, 0));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_FAILS(LockFile(h1, 0, 0, 2, 0), ERROR_LOCK_VIOLATION);
     EXPECT_TRUE(UnlockFile(h2, 0, 0, 1, 0));
     EXPECT_TRUE(UnlockFile(h2, 1, 0, 1, 0));
 
     // Closing a handle releases its locks.
     EXPECT_TRUE(LockFile(h1, 5, 0, 3, 0));
-    SetLastError(0);
-    EXPECT_FALSE(LockFile(h2, 7, 0, 1, 0));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_FAILS(LockFile(h2, 7, 0, 1, 0), ERROR_LOCK_VIOLATION);
     h1.reset();
     EXPECT_TRUE(LockFile(h2, 7, 0, 1, 0));
     EXPECT_TRUE(UnlockFile(h2, 7, 0, 1, 0));
@@ -518,22 +457,14 @@ TEST(Files, UnlockingWhatIsNotLocked) {
     ASSERT_TRUE(h2.valid());
     // Windows answers ERROR_NOT_LOCKED (158); Wine 8 answers 33.
     const DWORD not_locked = filetest::OnWine() ? ERROR_LOCK_VIOLATION : ERROR_NOT_LOCKED;
-    SetLastError(0);
-    EXPECT_FALSE(UnlockFile(h1, 0, 0, 1, 0));
-    EXPECT_EQ(Err(), not_locked);
+    EXPECT_FAILS(UnlockFile(h1, 0, 0, 1, 0), not_locked);
     ASSERT_TRUE(LockFile(h1, 0, 0, 4, 0));
     // Only the exact range locked, and only by the handle that locked it.
-    SetLastError(0);
-    EXPECT_FALSE(UnlockFile(h2, 0, 0, 4, 0));
-    EXPECT_EQ(Err(), not_locked);
-    EXPECT_FALSE(UnlockFile(h1, 0, 0, 2, 0));
-    EXPECT_EQ(Err(), not_locked);
-    EXPECT_FALSE(UnlockFile(h1, 0, 0, 5, 0));
-    EXPECT_EQ(Err(), not_locked);
+    EXPECT_FAILS(UnlockFile(h2, 0, 0, 4, 0), not_locked);
+    EXPECT_FAILS(UnlockFile(h1, 0, 0, 2, 0), not_locked);
+    EXPECT_FAILS(UnlockFile(h1, 0, 0, 5, 0), not_locked);
     EXPECT_TRUE(UnlockFile(h1, 0, 0, 4, 0));
-    SetLastError(0);
-    EXPECT_FALSE(UnlockFile(h1, 0, 0, 4, 0));
-    EXPECT_EQ(Err(), not_locked);
+    EXPECT_FAILS(UnlockFile(h1, 0, 0, 4, 0), not_locked);
 }
 
 TEST(Files, LockRangesWithHighHalves) {
@@ -547,25 +478,16 @@ TEST(Files, LockRangesWithHighHalves) {
     ASSERT_TRUE(ro.valid());
     // The locking probe's range: offset 0, length 0xFFFFFFFF.
     ASSERT_TRUE(LockFile(h1, 0, 0, 0xFFFFFFFF, 0));
-    SetLastError(0);
-    EXPECT_FALSE(LockFile(h2, 100, 0, 1, 0));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
-    SetLastError(0);
-    EXPECT_FALSE(LockFile(ro, 0xFFFFFFFE, 0, 1, 0));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_FAILS(LockFile(h2, 100, 0, 1, 0), ERROR_LOCK_VIOLATION);
+    EXPECT_FAILS(LockFile(ro, 0xFFFFFFFE, 0, 1, 0), ERROR_LOCK_VIOLATION);
     // Beyond it, at 4 GiB and above, and far beyond 2^63.
     EXPECT_TRUE(LockFile(h2, 0xFFFFFFFF, 0, 1, 0));
     EXPECT_TRUE(LockFile(h2, 0, 1, 0xFFFFFFFF, 0));
     EXPECT_TRUE(LockFile(ro, 0, 0x80000000, 2, 0));
-    SetLastError(0);
-    EXPECT_FALSE(LockFile(h1, 1, 0x80000000, 1, 0));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_FAILS(LockFile(h1, 1, 0x80000000, 1, 0), ERROR_LOCK_VIOLATION);
     // A range that runs past 2^64 is refused.
-    SetLastError(0);
-    EXPECT_FALSE(LockFile(h1, 0xFFFFFFFF, 0xFFFFFFFF, 2, 0));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_FALSE(LockFile(h1, 100, 0, 0xFFFFFFFF, 0xFFFFFFFF));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FAILS(LockFile(h1, 0xFFFFFFFF, 0xFFFFFFFF, 2, 0), ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(LockFile(h1, 100, 0, 0xFFFFFFFF, 0xFFFFFFFF), ERROR_INVALID_PARAMETER);
 
     EXPECT_TRUE(UnlockFile(h1, 0, 0, 0xFFFFFFFF, 0));
     EXPECT_TRUE(LockFile(h2, 100, 0, 1, 0));
@@ -586,9 +508,7 @@ TEST(Files, ZeroByteLocks) {
     EXPECT_TRUE(LockFile(h1, 5, 0, 0, 0));
     EXPECT_TRUE(LockFile(h2, 5, 0, 0, 0));
     ASSERT_TRUE(LockFile(h2, 7, 0, 2, 0));
-    SetLastError(0);
-    EXPECT_FALSE(LockFile(h1, 8, 0, 0, 0));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_FAILS(LockFile(h1, 8, 0, 0, 0), ERROR_LOCK_VIOLATION);
     EXPECT_TRUE(UnlockFile(h1, 5, 0, 0, 0));
     EXPECT_TRUE(UnlockFile(h2, 5, 0, 0, 0));
     EXPECT_TRUE(UnlockFile(h2, 7, 0, 2, 0));
@@ -622,12 +542,8 @@ TEST(Files, LocksHoldBetweenProcesses) {
         Handle h(Open(path, kReadWrite, OPEN_EXISTING));
         Handle ro(Open(path, GENERIC_READ, OPEN_EXISTING));
         ASSERT_TRUE(h.valid());
-        SetLastError(0);
-        EXPECT_FALSE(LockFile(h, 4, 0, 1, 0));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
-        SetLastError(0);
-        EXPECT_FALSE(LockFile(ro, 0, 0, 0xFFFFFFFF, 0));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+        EXPECT_FAILS(LockFile(h, 4, 0, 1, 0), ERROR_LOCK_VIOLATION);
+        EXPECT_FAILS(LockFile(ro, 0, 0, 0xFFFFFFFF, 0), ERROR_LOCK_VIOLATION);
         EXPECT_TRUE(LockFile(h, 5, 0, 1, 0));
         EXPECT_TRUE(UnlockFile(h, 5, 0, 1, 0));
     }
@@ -686,9 +602,7 @@ TEST(Files, SetFileTimeNeedsWriteAccess) {
     ASSERT_TRUE(h.valid());
     FILETIME w;
     ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &w));
-    SetLastError(0);
-    EXPECT_FALSE(SetFileTime(h, nullptr, nullptr, &w));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FAILS(SetFileTime(h, nullptr, nullptr, &w), ERROR_ACCESS_DENIED);
 }
 
 TEST(Files, ShareModesRefuseASecondOpen) {
@@ -700,12 +614,9 @@ TEST(Files, ShareModesRefuseASecondOpen) {
     {
         Handle h(Open(dir.win("a.txt"), GENERIC_READ, OPEN_EXISTING, 0));
         ASSERT_TRUE(h.valid());
-        SetLastError(0);
-        EXPECT_EQ(Open(dir.win("a.txt"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-        SetLastError(0);
-        EXPECT_FALSE(DeleteFileA(dir.win("a.txt").c_str()));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_FAILS_AS(Open(dir.win("a.txt"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE,
+                        ERROR_SHARING_VIOLATION);
+        EXPECT_FAILS(DeleteFileA(dir.win("a.txt").c_str()), ERROR_SHARING_VIOLATION);
     }
     {
         // Read sharing lets readers in, not writers.
@@ -713,9 +624,8 @@ TEST(Files, ShareModesRefuseASecondOpen) {
         ASSERT_TRUE(h.valid());
         Handle r(Open(dir.win("a.txt"), GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ));
         EXPECT_TRUE(r.valid());
-        SetLastError(0);
-        EXPECT_EQ(Open(dir.win("a.txt"), kReadWrite, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_FAILS_AS(Open(dir.win("a.txt"), kReadWrite, OPEN_EXISTING), INVALID_HANDLE_VALUE,
+                        ERROR_SHARING_VIOLATION);
     }
 }
 
@@ -724,9 +634,8 @@ TEST(Files, FaultInjectionAndShortTransfers) {
     ScratchDir dir;
     txplat::FaultClear();
     txplat::FaultInject("CreateFileA", ERROR_SHARING_VIOLATION);
-    SetLastError(0);
-    EXPECT_EQ(Open(dir.win("a.txt"), kReadWrite, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FAILS_AS(Open(dir.win("a.txt"), kReadWrite, CREATE_ALWAYS), INVALID_HANDLE_VALUE,
+                    ERROR_SHARING_VIOLATION);
     EXPECT_FALSE(std::filesystem::exists(dir.host("a.txt")));
 
     Handle h(Open(dir.win("a.txt"), kReadWrite, CREATE_ALWAYS));
@@ -740,9 +649,8 @@ TEST(Files, FaultInjectionAndShortTransfers) {
     EXPECT_TRUE(WriteFile(h, "XYZ", 3, &n, nullptr));
     EXPECT_EQ(n, 3u);
     txplat::FaultInject("WriteFile", ERROR_DISK_FULL);
-    EXPECT_FALSE(WriteFile(h, "!", 1, &n, nullptr));
+    EXPECT_FAILS(WriteFile(h, "!", 1, &n, nullptr), ERROR_DISK_FULL);
     EXPECT_EQ(n, 0u);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_DISK_FULL));
     EXPECT_EQ(txplat::CallSizes("WriteFile"), (std::vector<uint32_t>{6, 3}));
 
     EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_BEGIN), 0u);
@@ -756,14 +664,12 @@ TEST(Files, FaultInjectionAndShortTransfers) {
     EXPECT_EQ(txplat::CallSizes("ReadFile"), (std::vector<uint32_t>{2, 10}));
 
     txplat::FaultInject("LockFile", ERROR_LOCK_VIOLATION);
-    EXPECT_FALSE(LockFile(h, 0, 0, 1, 0));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_FAILS(LockFile(h, 0, 0, 1, 0), ERROR_LOCK_VIOLATION);
     EXPECT_TRUE(LockFile(h, 0, 0, 1, 0));
     EXPECT_TRUE(UnlockFile(h, 0, 0, 1, 0));
 
     txplat::FaultInject("DeleteFileA", ERROR_SHARING_VIOLATION);
-    EXPECT_FALSE(DeleteFileA(dir.win("a.txt").c_str()));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FAILS(DeleteFileA(dir.win("a.txt").c_str()), ERROR_SHARING_VIOLATION);
     txplat::FaultClear();
 }
 

@@ -3,7 +3,21 @@
 
 #include "platform/win32.h"
 
+#include <gtest/gtest.h>
 #include <string>
+
+// EXPECT_FAILS(call, code): clears the last error, makes a call that returns
+// a BOOL and expects it to fail with code as the last error.
+// EXPECT_FAILS_AS(call, result, code): the same for a call whose failure is
+// the value result. Macros, so that a failure names the line of the check.
+#define FILETEST_FAILS_(check, call, code)                                                         \
+    do {                                                                                           \
+        SetLastError(0);                                                                           \
+        check;                                                                                     \
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(code)) << "after " #call;                     \
+    } while (0)
+#define EXPECT_FAILS(call, code) FILETEST_FAILS_(EXPECT_FALSE(call), call, code)
+#define EXPECT_FAILS_AS(call, result, code) FILETEST_FAILS_(EXPECT_EQ(call, result), call, code)
 
 namespace filetest {
 
