@@ -176,9 +176,7 @@ TEST_F(FindTest, MissingAndBadDirectories) {
     EXPECT_TRUE(Names("", &end).empty());
     EXPECT_EQ(end, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     WIN32_FIND_DATAA fd;
-    SetLastError(0);
-    EXPECT_EQ(FindFirstFileA(nullptr, &fd), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FAILS_AS(FindFirstFileA(nullptr, &fd), INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(FindTest, RootHasNoDotEntries) {
@@ -278,53 +276,35 @@ TEST_F(FindTest, NextAtTheEndAndBadHandles) {
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(dir.win("noext").c_str(), &fd);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    SetLastError(0);
-    EXPECT_FALSE(FindNextFileA(h, &fd));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
-    EXPECT_FALSE(FindNextFileA(h, &fd));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    EXPECT_FAILS(FindNextFileA(h, &fd), ERROR_NO_MORE_FILES);
+    EXPECT_FAILS(FindNextFileA(h, &fd), ERROR_NO_MORE_FILES);
     EXPECT_TRUE(FindClose(h));
     if (filetest::OurLayer()) {
         // Wine finds its freed search record again and "closes" it twice.
-        SetLastError(0);
-        EXPECT_FALSE(FindClose(h));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_FAILS(FindClose(h), ERROR_INVALID_HANDLE);
     }
 
     for (HANDLE bad : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
-        SetLastError(0);
-        EXPECT_FALSE(FindClose(bad));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        SetLastError(0);
-        EXPECT_FALSE(FindNextFileA(bad, &fd));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_FAILS(FindClose(bad), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(FindNextFileA(bad, &fd), ERROR_INVALID_HANDLE);
     }
     HANDLE unknown = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x1234));
-    SetLastError(0);
-    EXPECT_FALSE(FindClose(unknown));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FAILS(FindClose(unknown), ERROR_INVALID_HANDLE);
     Handle file(Open(dir.win("a.txt"), GENERIC_READ, OPEN_EXISTING));
     ASSERT_TRUE(file.valid());
-    SetLastError(0);
-    EXPECT_FALSE(FindClose(file));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FAILS(FindClose(file), ERROR_INVALID_HANDLE);
     // A search handle is not closed by CloseHandle (Windows: not a kernel
     // handle) and stays usable.
     h = FindFirstFileA(dir.win("*").c_str(), &fd);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     if (filetest::OurLayer()) {
         // Wine and Windows dereference these and crash; here they fail.
-        SetLastError(0);
-        EXPECT_FALSE(FindNextFileA(unknown, &fd));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        EXPECT_FALSE(FindNextFileA(file, &fd));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        EXPECT_FALSE(CloseHandle(h));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        EXPECT_EQ(FindFirstFileA(dir.win("*").c_str(), nullptr), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-        EXPECT_FALSE(FindNextFileA(h, nullptr));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_FAILS(FindNextFileA(unknown, &fd), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(FindNextFileA(file, &fd), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS(CloseHandle(h), ERROR_INVALID_HANDLE);
+        EXPECT_FAILS_AS(FindFirstFileA(dir.win("*").c_str(), nullptr), INVALID_HANDLE_VALUE,
+                        ERROR_INVALID_PARAMETER);
+        EXPECT_FAILS(FindNextFileA(h, nullptr), ERROR_INVALID_PARAMETER);
     }
     EXPECT_TRUE(FindNextFileA(h, &fd));
     EXPECT_TRUE(FindClose(h));
@@ -335,15 +315,13 @@ TEST_F(FindTest, FaultInjection) {
     txplat::FaultClear();
     txplat::FaultInject("FindFirstFileA", ERROR_NOT_READY);
     WIN32_FIND_DATAA fd;
-    SetLastError(0);
-    EXPECT_EQ(FindFirstFileA(dir.win("*").c_str(), &fd), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_NOT_READY));
+    EXPECT_FAILS_AS(FindFirstFileA(dir.win("*").c_str(), &fd), INVALID_HANDLE_VALUE,
+                    ERROR_NOT_READY);
     HANDLE h = FindFirstFileA(dir.win("*").c_str(), &fd);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     txplat::FaultInject("FindNextFileA", ERROR_GEN_FAILURE, 1);
     EXPECT_TRUE(FindNextFileA(h, &fd));
-    EXPECT_FALSE(FindNextFileA(h, &fd));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_GEN_FAILURE));
+    EXPECT_FAILS(FindNextFileA(h, &fd), ERROR_GEN_FAILURE);
     EXPECT_TRUE(FindNextFileA(h, &fd));
     EXPECT_TRUE(FindClose(h));
     EXPECT_EQ(txplat::CallCount("FindFirstFileA"), 2);
