@@ -104,9 +104,7 @@ TEST(Time, FileTimeToSystemTimeAtTheLimits) {
     for (uint64_t bad : {0x8000000000000000ULL, 0xFFFFFFFFFFFFFFFFULL}) {
         FILETIME ft = MakeFileTime(bad);
         SYSTEMTIME out;
-        SetLastError(0);
-        EXPECT_FALSE(FileTimeToSystemTime(&ft, &out));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_FAILS(FileTimeToSystemTime(&ft, &out), ERROR_INVALID_PARAMETER);
     }
 }
 
@@ -165,9 +163,7 @@ TEST(Time, TwentyNinthOfFebruaryOfACommonYear) {
     if (filetest::OnWine()) GTEST_SKIP() << "Wine 8 accepts 29 February of any year";
     SYSTEMTIME st = {2023, 2, 0, 29, 0, 0, 0, 0};
     FILETIME ft;
-    SetLastError(0);
-    EXPECT_FALSE(SystemTimeToFileTime(&st, &ft));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FAILS(SystemTimeToFileTime(&st, &ft), ERROR_INVALID_PARAMETER);
     // FAT date 2026-02-29.
     EXPECT_FALSE(DosDateTimeToFileTime(((2026 - 1980) << 9) | (2 << 5) | 29, 0, &ft));
     // 1900 is a common year, 2000 a leap year.
@@ -240,22 +236,14 @@ TEST(Time, DosDateTimeToFileTimeRefusesBadFields) {
 TEST(Time, FileTimeToDosDateTimeOutsideTheFatRange) {
     FILETIME before = MakeFileTime(FromSystem(1975, 6, 1));
     WORD d = 0x5555, t = 0x5555;
-    SetLastError(0);
-    EXPECT_FALSE(FileTimeToDosDateTime(&before, &d, &t));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FAILS(FileTimeToDosDateTime(&before, &d, &t), ERROR_INVALID_PARAMETER);
     FILETIME first = MakeFileTime(FromSystem(1980, 1, 1));
-    SetLastError(0);
-    EXPECT_FALSE(FileTimeToDosDateTime(&first, nullptr, &t));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    SetLastError(0);
-    EXPECT_FALSE(FileTimeToDosDateTime(&first, &d, nullptr));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FAILS(FileTimeToDosDateTime(&first, nullptr, &t), ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(FileTimeToDosDateTime(&first, &d, nullptr), ERROR_INVALID_PARAMETER);
     if (!filetest::OnWine()) {
         // Windows refuses dates after 2107; Wine 8 wraps them to 1980.
         FILETIME after = MakeFileTime(FromSystem(2108, 6, 1));
-        SetLastError(0);
-        EXPECT_FALSE(FileTimeToDosDateTime(&after, &d, &t));
-        EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_FAILS(FileTimeToDosDateTime(&after, &d, &t), ERROR_INVALID_PARAMETER);
     }
 }
 
@@ -363,16 +351,13 @@ TEST(Time, NullPointersFailWith87) {
     if (!filetest::OurLayer()) GTEST_SKIP() << "Windows faults on these null pointers";
     FILETIME ft = {0, 0};
     SYSTEMTIME st = {2000, 1, 0, 1, 0, 0, 0, 0};
-    SetLastError(0);
-    EXPECT_FALSE(FileTimeToLocalFileTime(nullptr, &ft));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FAILS(FileTimeToLocalFileTime(nullptr, &ft), ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(LocalFileTimeToFileTime(&ft, nullptr));
     EXPECT_FALSE(FileTimeToSystemTime(&ft, nullptr));
     EXPECT_FALSE(SystemTimeToFileTime(nullptr, &ft));
     EXPECT_FALSE(SystemTimeToFileTime(&st, nullptr));
     EXPECT_FALSE(DosDateTimeToFileTime(0x2147, 0, nullptr));
-    EXPECT_FALSE(FileTimeToDosDateTime(nullptr, nullptr, nullptr));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FAILS(FileTimeToDosDateTime(nullptr, nullptr, nullptr), ERROR_INVALID_PARAMETER);
     GetLocalTime(nullptr);
     GetSystemTime(nullptr);
 }
@@ -382,9 +367,7 @@ TEST(Time, FaultInjection) {
     txplat::FaultClear();
     txplat::FaultInject("FileTimeToLocalFileTime", ERROR_GEN_FAILURE);
     FILETIME in = {0, 0}, out;
-    SetLastError(0);
-    EXPECT_FALSE(FileTimeToLocalFileTime(&in, &out));
-    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_GEN_FAILURE));
+    EXPECT_FAILS(FileTimeToLocalFileTime(&in, &out), ERROR_GEN_FAILURE);
     EXPECT_TRUE(FileTimeToLocalFileTime(&in, &out));
     SYSTEMTIME st;
     GetLocalTime(&st);
