@@ -18,6 +18,15 @@
 #include <unistd.h>
 #endif
 
+// Sets errno to 0, makes the call and expects its failure result and errno
+// value. A macro, so that a failure names the line of the check.
+#define EXPECT_ERRNO(call, result, code)                                                           \
+    do {                                                                                           \
+        errno = 0;                                                                                 \
+        EXPECT_EQ(call, result);                                                                   \
+        EXPECT_EQ(errno, code) << "after " #call;                                                  \
+    } while (0)
+
 namespace {
 
 using txtest::ScratchDir;
@@ -68,37 +77,21 @@ TEST(Crt, AccessOnFileDirectoryMissingAndWildcards) {
     EXPECT_EQ(_access(dir.win("sub\\").c_str(), 2), 0);
     EXPECT_EQ(_access(dir.win().substr(0, 3).c_str(), 0), 0); // the drive's root
 
-    errno = 0;
-    EXPECT_EQ(_access(dir.win("missing.txt").c_str(), 0), -1);
-    EXPECT_EQ(errno, ENOENT);
-    errno = 0;
-    EXPECT_EQ(_access(dir.win("nodir\\a.txt").c_str(), 0), -1);
-    EXPECT_EQ(errno, ENOENT);
-    errno = 0;
-    EXPECT_EQ(_access("", 0), -1);
-    EXPECT_EQ(errno, ENOENT);
+    EXPECT_ERRNO(_access(dir.win("missing.txt").c_str(), 0), -1, ENOENT);
+    EXPECT_ERRNO(_access(dir.win("nodir\\a.txt").c_str(), 0), -1, ENOENT);
+    EXPECT_ERRNO(_access("", 0), -1, ENOENT);
     // Wildcards name no file, even where they would match one; msvcrt
     // reports the invalid name as EINVAL.
-    errno = 0;
-    EXPECT_EQ(_access(dir.win("*.txt").c_str(), 0), -1);
-    EXPECT_EQ(errno, EINVAL);
-    errno = 0;
-    EXPECT_EQ(_access(dir.win("a?txt").c_str(), 0), -1);
-    EXPECT_EQ(errno, EINVAL);
+    EXPECT_ERRNO(_access(dir.win("*.txt").c_str(), 0), -1, EINVAL);
+    EXPECT_ERRNO(_access(dir.win("a?txt").c_str(), 0), -1, EINVAL);
     // A path too long for Windows.
-    errno = 0;
-    EXPECT_EQ(_access((dir.win() + "\\" + std::string(300, 'x')).c_str(), 0), -1);
-    EXPECT_EQ(errno, ENOENT);
+    EXPECT_ERRNO(_access((dir.win() + "\\" + std::string(300, 'x')).c_str(), 0), -1, ENOENT);
 
     // Only the read-only attribute refuses write access.
     MakeReadOnly(dir.host("a.txt"));
     EXPECT_EQ(_access(dir.win("a.txt").c_str(), 4), 0);
-    errno = 0;
-    EXPECT_EQ(_access(dir.win("a.txt").c_str(), 2), -1);
-    EXPECT_EQ(errno, EACCES);
-    errno = 0;
-    EXPECT_EQ(_access(dir.win("a.txt").c_str(), 6), -1);
-    EXPECT_EQ(errno, EACCES);
+    EXPECT_ERRNO(_access(dir.win("a.txt").c_str(), 2), -1, EACCES);
+    EXPECT_ERRNO(_access(dir.win("a.txt").c_str(), 6), -1, EACCES);
     MakeWritable(dir.host("a.txt"));
 }
 
@@ -166,13 +159,9 @@ TEST(Crt, GetDcwdOfTheCurrentDrive) {
 
     // Room for the path and its NUL is needed.
     int len = static_cast<int>(cwd.size());
-    errno = 0;
-    EXPECT_EQ(_getdcwd(0, buf, len), nullptr);
-    EXPECT_EQ(errno, ERANGE);
+    EXPECT_ERRNO(_getdcwd(0, buf, len), nullptr, ERANGE);
     char small[4];
-    errno = 0;
-    EXPECT_EQ(_getdcwd(0, small, sizeof small), nullptr);
-    EXPECT_EQ(errno, ERANGE);
+    EXPECT_ERRNO(_getdcwd(0, small, sizeof small), nullptr, ERANGE);
     EXPECT_EQ(_getdcwd(0, buf, len + 1), buf);
     EXPECT_EQ(std::string(buf), cwd);
 
@@ -257,15 +246,11 @@ TEST(Crt, FaultInjection) {
     dir.write("a.txt", "x");
     txplat::FaultClear();
     txplat::FaultInject("_access", EACCES);
-    errno = 0;
-    EXPECT_EQ(_access(dir.win("a.txt").c_str(), 0), -1);
-    EXPECT_EQ(errno, EACCES);
+    EXPECT_ERRNO(_access(dir.win("a.txt").c_str(), 0), -1, EACCES);
     EXPECT_EQ(_access(dir.win("a.txt").c_str(), 0), 0);
     txplat::FaultInject("_getdcwd", ERANGE);
     char buf[MAX_PATH];
-    errno = 0;
-    EXPECT_EQ(_getdcwd(0, buf, sizeof buf), nullptr);
-    EXPECT_EQ(errno, ERANGE);
+    EXPECT_ERRNO(_getdcwd(0, buf, sizeof buf), nullptr, ERANGE);
     txplat::FaultInject("_stat", ENOENT);
     struct _stat st;
     EXPECT_EQ(_stat(dir.win("a.txt").c_str(), &st), -1);
