@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace txtest {
@@ -50,6 +51,13 @@ struct FixtureContainer {
     uint8_t key = 0; // XORed into member data when not 0
     std::vector<FixtureMember> members;
 };
+
+// A container of the default shape holding these members.
+inline FixtureContainer Lib(std::vector<FixtureMember> members) {
+    FixtureContainer spec;
+    spec.members = std::move(members);
+    return spec;
+}
 
 // Header block (offsets 0..127), directory at 128, member data back to back
 // after the directory in member order.

@@ -7,6 +7,7 @@
 using namespace tx;
 using txtest::FixtureContainer;
 using txtest::FixtureMember;
+using txtest::Lib;
 
 namespace {
 
@@ -17,12 +18,6 @@ constexpr uint16_t kTime = 0x6D44; // 13:42:08
 
 class FileCopyTest : public txtest::LayerTest {
   protected:
-    static FixtureContainer Lib(std::vector<FixtureMember> members) {
-        FixtureContainer spec;
-        spec.members = std::move(members);
-        return spec;
-    }
-
     // The FAT date and time of a disk file.
     static std::pair<uint16_t, uint16_t> Stamp(const std::string& path) {
         FindRecord record{};

@@ -9,16 +9,12 @@
 using namespace tx;
 using txtest::FixtureContainer;
 using txtest::FixtureMember;
+using txtest::Lib;
 
 namespace {
 
 class OpenTest : public txtest::LayerTest {
   protected:
-    static FixtureContainer Lib(std::vector<FixtureMember> members) {
-        FixtureContainer spec;
-        spec.members = std::move(members);
-        return spec;
-    }
     int16_t Opened(const std::string& name) { return OpenLib(name); }
 };
 
