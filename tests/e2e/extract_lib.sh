@@ -74,22 +74,6 @@ change_time() {
     stat -c %z "$1"
 }
 
-# The trace of a project run with the reference configuration.
-project_trace() {
-    echo "TX4InitInstance $default_modules -> 1"
-    echo "TXCALLC SABLIER,OUI"
-    echo "TXCALLC OPTION,VERSION => value 4.10A"
-    echo "TXCALLC ENVI,<address>"
-    echo "  environment TXTRACE_ENV=e2e"
-    if [ "$TXE2E_MODE" = wine ]; then
-        echo "TXCALLC BIBLI,DISQUE,LAUNCHER.EXE/EXE"
-    else
-        echo "TXCALLC BIBLI,DISQUE,launcher/EXE"
-    fi
-    echo "TXCALLC PROGRAMME,APPLI.PRJ"
-    echo "FinInstance"
-}
-
 # The Windows directory: natively one of the scenario's own (through
 # TX_WINDIR, which also holds win.ini); under Wine the prefix's, whose
 # win.ini is put back as it was when the scenario ends.

@@ -18,8 +18,12 @@
 
 set -u
 
-failures=0
 scenario=$(basename "$0" .sh)
+# One line per failed check. A file, not a variable: a check fed through a
+# pipeline ("... | expect_trace") runs in a subshell.
+failure_log=$TXE2E_SCRATCH/$scenario/failures
+mkdir -p "$TXE2E_SCRATCH/$scenario"
+: >"$failure_log"
 
 if [ "$TXE2E_MODE" = wine ]; then
     exe=LAUNCHER.EXE
@@ -156,6 +160,14 @@ boxes_of_run() {
     fi
 }
 
+# prepare NAME [VARIANT]: a fresh $dir NAME holding the launcher (or the
+# variant) and the C-convention trace runtime.
+prepare() {
+    fresh "$1"
+    put_launcher ${2:+"$2"}
+    put_runtime cdecl
+}
+
 # run [SUBDIR]: runs $dir/$exe with the current directory $dir or $dir/SUBDIR;
 # sets $status and writes $dir/boxes.
 run() {
@@ -179,7 +191,7 @@ run() {
 
 fail() {
     echo "FAIL [$run_name] $*"
-    failures=$((failures + 1))
+    echo "$run_name" >>"$failure_log"
 }
 
 # expect_status STATUS. When the status differs, the end of what the run
@@ -189,6 +201,14 @@ expect_status() {
     fail "exit status $status, expected $1; the end of its stderr:"
     grep -Ev '^[0-9a-f]{4}:(Call |Ret |Starting |trace:relay:)' "$dir/stderr" |
         tail -n 8 | sed 's/^/    /'
+}
+
+# run_quiet [SUBDIR]: run, which must end as the runtime ends it: status 1
+# and no message box.
+run_quiet() {
+    run ${1:+"$1"}
+    expect_status 1
+    expect_boxes </dev/null
 }
 
 # compare WHAT ACTUAL_FILE < expected
@@ -228,7 +248,33 @@ expect_boxes() {
 # The module table handed to the runtime when slot 10 holds the default list.
 default_modules='modules=9 TX413EXE.DLL,TX413ZQ.DLL,TX413DB.DLL,TX413SQL.DLL,TX413CPL.DLL,TX413IMG.DLL,TX411FIC.DLL,,TX413OLE.DLL'
 
+# opening_trace [REPLY]: how the trace of a run begins when the runtime takes
+# the initialisation and answers the version request with REPLY (default
+# "value 4.10A"): up to the environment block.
+opening_trace() {
+    echo "TX4InitInstance $default_modules -> 1"
+    echo "TXCALLC SABLIER,OUI"
+    echo "TXCALLC OPTION,VERSION => ${1:-value 4.10A}"
+    echo "TXCALLC ENVI,<address>"
+    echo "  environment TXTRACE_ENV=e2e"
+}
+
+# start_trace [REPLY]: the same, then the reference library: the launcher's
+# own file.
+start_trace() {
+    opening_trace "$@"
+    echo "TXCALLC BIBLI,DISQUE,$exe/EXE"
+}
+
+# project_trace: the trace of a project run with the reference configuration.
+project_trace() {
+    start_trace
+    echo "TXCALLC PROGRAMME,APPLI.PRJ"
+    echo "FinInstance"
+}
+
 finish() {
+    failures=$(wc -l <"$failure_log")
     if [ "$failures" -ne 0 ]; then
         echo "$scenario: $failures check(s) failed; files under $TXE2E_SCRATCH/$scenario"
         exit 1

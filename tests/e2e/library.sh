@@ -14,41 +14,27 @@ variant libhost 'library=D:\OLD\LIBRARY.DAT' host=TX413EXE.DLL
 
 # body LIBRARY-COMMAND...: the trace of a project run.
 body() {
-    echo "TX4InitInstance $default_modules -> 1"
-    echo "TXCALLC SABLIER,OUI"
-    echo "TXCALLC OPTION,VERSION => value 4.10A"
-    echo "TXCALLC ENVI,<address>"
-    echo "  environment TXTRACE_ENV=e2e"
-    for line in "$@"; do echo "$line"; done
+    opening_trace
+    for line in "$@"; do printf '%s\n' "$line"; done
     echo "TXCALLC PROGRAMME,APPLI.PRJ"
     echo "FinInstance"
 }
 
-fresh none
-put_launcher nolibrary
-put_runtime cdecl
+prepare none nolibrary
 echo 'OPTION,VERSION => value 4.10A' | replies
-run
-expect_status 1
-expect_boxes </dev/null
+run_quiet
 body | expect_trace
 
-fresh file-name
-put_launcher libname
-put_runtime cdecl
+prepare file-name libname
 echo 'OPTION,VERSION => value 4.10A' | replies
-run
-expect_status 1
-expect_boxes </dev/null
+run_quiet
 body "TXCALLC BIBLI,DISQUE,$(esc "$(winpath "$dir")\\LIBRARY.DAT")" | expect_trace
 
 fresh host-module
 put_launcher libhost
 put_runtime cdecl TX413EXE.DLL rt
 echo 'OPTION,VERSION => value 4.10A' | replies rt
-run rt
-expect_status 1
-expect_boxes </dev/null
+run_quiet rt
 body "TXCALLC BIBLI,DISQUE,$(esc "$(winpath "$dir/rt")\\LIBRARY.DAT")" | expect_trace rt
 
 finish

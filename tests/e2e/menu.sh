@@ -9,25 +9,15 @@ variant window window=ACCUEIL project=
 info='TXCALLC INFO,Choix de menu sans code\nMenu item without code'
 
 # After the project: two menu items without code, then the screen ends.
-fresh project
-put_launcher
-put_runtime cdecl
+prepare project
 replies <<'EOF'
 OPTION,VERSION => value 1.00a
 PROGRAMME, => code *M*
 ecran,saisie => code *M*
 ecran,saisie => code FIN
 EOF
-run
-expect_status 1
-expect_boxes </dev/null
-expect_trace <<EOF
-TX4InitInstance $default_modules -> 1
-TXCALLC SABLIER,OUI
-TXCALLC OPTION,VERSION => value 1.00a
-TXCALLC ENVI,<address>
-  environment TXTRACE_ENV=e2e
-TXCALLC BIBLI,DISQUE,$exe/EXE
+run_quiet
+{ start_trace 'value 1.00a'; cat <<EOF; } | expect_trace
 TXCALLC PROGRAMME,APPLI.PRJ => code *M*
 $info
 TXCALLC ecran,saisie => code *M*
@@ -38,23 +28,13 @@ EOF
 
 # After a start window: "*M*" from "ouvre" survives the first "ecran,saisie"
 # when that carries no code, so the loop runs once.
-fresh window
-put_launcher window
-put_runtime cdecl
+prepare window window
 replies <<'EOF'
 OPTION,VERSION => value 1.00A
 ouvre, => code *M*
 EOF
-run
-expect_status 1
-expect_boxes </dev/null
-expect_trace <<EOF
-TX4InitInstance $default_modules -> 1
-TXCALLC SABLIER,OUI
-TXCALLC OPTION,VERSION => value 1.00A
-TXCALLC ENVI,<address>
-  environment TXTRACE_ENV=e2e
-TXCALLC BIBLI,DISQUE,$exe/EXE
+run_quiet
+{ start_trace 'value 1.00A'; cat <<EOF; } | expect_trace
 TXCALLC ouvre,ACCUEIL => code *M*
 TXCALLC ecran,saisie
 $info

@@ -15,17 +15,9 @@ ecran,saisie => code *M*
 ecran,saisie => code *M*
 ecran,saisie => code FIN
 EOF
-run
-expect_status 1
-expect_boxes </dev/null
+run_quiet
 info='TXCALLC INFO,Choix de menu sans code\nMenu item without code'
-expect_trace <<EOF
-TX4InitInstance $default_modules -> 1
-TXCALLC SABLIER,OUI
-TXCALLC OPTION,VERSION => value8 410 4.10A
-TXCALLC ENVI,<address>
-  environment TXTRACE_ENV=e2e
-TXCALLC BIBLI,DISQUE,$exe/EXE
+{ start_trace 'value8 410 4.10A'; cat <<EOF; } | expect_trace
 TXCALLC PROGRAMME,APPLI.PRJ => code *M*
 $info
 TXCALLC ecran,saisie => code *M*

@@ -19,15 +19,6 @@ repeat() {
 variant longproject "project=$(repeat P 126)$(repeat Q 126)"
 variant longlibrary "library=$(repeat L 126)$(repeat M 126)"
 
-# opening: what reaches the runtime before the refusal.
-opening() {
-    echo "TX4InitInstance $default_modules -> 1"
-    echo "TXCALLC SABLIER,OUI"
-    echo "TXCALLC OPTION,VERSION => value 4.10A"
-    echo "TXCALLC ENVI,<address>"
-    echo "  environment TXTRACE_ENV=e2e"
-}
-
 # too_long LENGTH LIMIT EXCERPT: the message box of the refusal.
 too_long() {
     printf 'caption=Torvix 4.0 style=0x00000040 text=Texte trop long (%s caract\\xe8res, %s au plus) :\\n%s\\nProgramme arr\\xeat\\xe9!\\n\\n\\nText too long (%s characters, at most %s):\\n%s\\nProgram halted\\n\n' \
@@ -35,19 +26,15 @@ too_long() {
 }
 
 # The project file fills slots 5 and 6: "PROGRAMME," and 252 characters.
-fresh command
-put_launcher longproject
-put_runtime cdecl
+prepare command longproject
 echo 'OPTION,VERSION => value 4.10A' | replies
 run
 expect_status 0
 too_long 262 255 "PROGRAMME,$p30..." | expect_boxes
-{ opening; echo "TXCALLC BIBLI,DISQUE,$exe/EXE"; echo FinInstance; } | expect_trace
+{ start_trace; echo FinInstance; } | expect_trace
 
 # A library file name of 252 characters after the launcher's directory.
-fresh library-path
-put_launcher longlibrary
-put_runtime cdecl
+prepare library-path longlibrary
 echo 'OPTION,VERSION => value 4.10A' | replies
 run
 expect_status 0
@@ -56,6 +43,6 @@ directory=$(winpath "$dir")
 length=$((${#directory} + 1 + 252))
 excerpt=$(printf '%s' "$found" | cut -c1-40)
 too_long "$length" 259 "$(esc "$excerpt")..." | expect_boxes
-{ opening; echo FinInstance; } | expect_trace
+{ opening_trace; echo FinInstance; } | expect_trace
 
 finish

@@ -12,15 +12,11 @@ erre() {
     printf '%s\n' "We found version : $1\\n"
 }
 
-fresh older
-put_launcher
-put_runtime cdecl
+prepare older
 replies <<'EOF'
 OPTION,VERSION => value 1.00
 EOF
-run
-expect_status 1
-expect_boxes </dev/null
+run_quiet
 { cat <<EOF; erre 1.00; echo FinInstance; } | expect_trace
 TX4InitInstance $default_modules -> 1
 TXCALLC SABLIER,OUI
@@ -28,13 +24,9 @@ TXCALLC OPTION,VERSION => value 1.00
 EOF
 
 # No version in the reply: too old for any expected version.
-fresh no-version
-put_launcher
-put_runtime cdecl
+prepare no-version
 : | replies
-run
-expect_status 1
-expect_boxes </dev/null
+run_quiet
 { cat <<EOF; erre ''; echo FinInstance; } | expect_trace
 TX4InitInstance $default_modules -> 1
 TXCALLC SABLIER,OUI
