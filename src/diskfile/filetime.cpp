@@ -175,13 +175,8 @@ int DiskSetFileTime(int16_t handle, const DateTimeRecord& when) {
         return 0;
     }
     HANDLE system = DiskSystemHandle(handle);
-    BOOL ok = disk::WithErrorsQuiet([&] { return SetFileTime(system, nullptr, nullptr, &utc); });
-    if (!ok) {
-        disk::SetErrorFromSystem();
-        return 0;
-    }
-    disk::SetErrorRaw(0);
-    return 1;
+    return disk::Outcome(
+        disk::WithErrorsQuiet([&] { return SetFileTime(system, nullptr, nullptr, &utc); }));
 }
 
 TimeStamp LocalTimeStamp() {

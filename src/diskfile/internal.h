@@ -18,6 +18,17 @@ inline void SetErrorFromSystem() {
 // Stores `value` unchanged (errno values, and clearing with 0).
 void SetErrorRaw(int32_t value);
 
+// Ends an operation on the result of its system call: 1 with the last disk
+// error cleared, or 0 with it set from the system.
+inline int Outcome(BOOL succeeded) {
+    if (!succeeded) {
+        SetErrorFromSystem();
+        return 0;
+    }
+    SetErrorRaw(0);
+    return 1;
+}
+
 // Runs `call` with critical-error boxes off, restoring the previous mode
 // right after it; answers the call's result. The system's error code of the
 // call is kept across the restore.

@@ -116,30 +116,15 @@ int DiskDelete(const char* path) {
         disk::SetErrorCode(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (!disk::WithErrorsQuiet([&] { return DeleteFileA(path); })) {
-        disk::SetErrorFromSystem();
-        return 0;
-    }
-    disk::SetErrorRaw(0);
-    return 1;
+    return disk::Outcome(disk::WithErrorsQuiet([&] { return DeleteFileA(path); }));
 }
 
 int DiskLock(int16_t handle, uint32_t offset, uint32_t length) {
-    if (!LockFile(DiskSystemHandle(handle), offset, 0, length, 0)) {
-        disk::SetErrorFromSystem();
-        return 0;
-    }
-    disk::SetErrorRaw(0);
-    return 1;
+    return disk::Outcome(LockFile(DiskSystemHandle(handle), offset, 0, length, 0));
 }
 
 int DiskUnlock(int16_t handle, uint32_t offset, uint32_t length) {
-    if (!UnlockFile(DiskSystemHandle(handle), offset, 0, length, 0)) {
-        disk::SetErrorFromSystem();
-        return 0;
-    }
-    disk::SetErrorRaw(0);
-    return 1;
+    return disk::Outcome(UnlockFile(DiskSystemHandle(handle), offset, 0, length, 0));
 }
 
 int DiskIsRegularFile(const char* path) {
