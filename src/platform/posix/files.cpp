@@ -174,19 +174,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     (void)lpSecurityAttributes;
     (void)hTemplateFile;
     if (FaultEnter("CreateFileA")) return INVALID_HANDLE_VALUE;
-    if (!lpFileName || !*lpFileName) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!lpFileName || !*lpFileName) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     size_t len = std::strlen(lpFileName);
-    if (HasInvalidNameChar(lpFileName, len)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (HasInvalidNameChar(lpFileName, len)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING)
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     HostPathResult path;
     DWORD error = 0;
     if (!HostPath(lpFileName, &path, &error)) {
@@ -197,10 +189,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
     struct stat before;
     bool exists = stat(host, &before) == 0;
-    if (exists && IsSeparator(lpFileName[len - 1]) && !S_ISDIR(before.st_mode)) {
-        SetLastError(ERROR_INVALID_NAME); // "file\" names no file
-        return INVALID_HANDLE_VALUE;
-    }
+    if (exists && IsSeparator(lpFileName[len - 1]) && !S_ISDIR(before.st_mode))
+        return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE); // "file\" names no file
 
     const DWORD read_bits =
         GENERIC_READ | 0x10000000 /* GENERIC_ALL */ | 0x0001 /* FILE_READ_DATA */;
@@ -217,10 +207,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     }
     // Read-only files refuse writers, as the read-only attribute does.
     if (exists && !S_ISDIR(before.st_mode) && ReadOnlyMode(before.st_mode) && want_write &&
-        dwCreationDisposition != CREATE_NEW) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
+        dwCreationDisposition != CREATE_NEW)
+        return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
 
     int fd = -1;
@@ -336,10 +324,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
                             DWORD dwMoveMethod) {
     if (FaultEnter("SetFilePointer")) return INVALID_SET_FILE_POINTER;
     FileObject* f = FileOf(hFile);
-    if (!f) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return INVALID_SET_FILE_POINTER;
-    }
+    if (!f) return Fail(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
     int64_t distance = lDistanceToMove; // 32-bit signed without a high part
     if (lpDistanceToMoveHigh) {
         uint64_t bits =
@@ -398,10 +383,7 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     const DWORD invalid_file_size = 0xFFFFFFFF;
     if (FaultEnter("GetFileSize")) return invalid_file_size;
     FileObject* f = FileOf(hFile);
-    if (!f) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return invalid_file_size;
-    }
+    if (!f) return Fail(ERROR_INVALID_HANDLE, invalid_file_size);
     struct stat st;
     if (fstat(f->fd, &st) != 0) return FailErrno(invalid_file_size);
     uint64_t size = static_cast<uint64_t>(st.st_size);

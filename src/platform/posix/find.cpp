@@ -198,11 +198,6 @@ void Fill(const std::string& dir, const std::string& name, WIN32_FIND_DATAA* out
     }
 }
 
-HANDLE FailFind(DWORD error) {
-    SetLastError(error);
-    return INVALID_HANDLE_VALUE;
-}
-
 } // namespace
 
 bool IsFindHandle(HANDLE handle) {
@@ -217,8 +212,8 @@ extern "C" {
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (FaultEnter("FindFirstFileA")) return INVALID_HANDLE_VALUE;
-    if (!lpFileName || !*lpFileName) return FailFind(ERROR_PATH_NOT_FOUND);
-    if (!lpFindFileData) return FailFind(ERROR_INVALID_PARAMETER);
+    if (!lpFileName || !*lpFileName) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    if (!lpFindFileData) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     std::string pattern(lpFileName);
 
     // Split into the directory part (with its separator) and the mask.
@@ -236,8 +231,10 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
     } else {
         mask = pattern;
     }
-    if (mask.empty()) return FailFind(ERROR_FILE_NOT_FOUND); // "dir\" lists nothing
-    if (HasInvalidNameChar(dir_part.data(), dir_part.size())) return FailFind(ERROR_INVALID_NAME);
+    if (mask.empty())
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE); // "dir\" lists nothing
+    if (HasInvalidNameChar(dir_part.data(), dir_part.size()))
+        return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
 
     HostPathResult resolved;
     DWORD error = 0;
@@ -246,24 +243,27 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
     if (exact) {
         // "dir\." and "dir\.." name a directory, as after Windows' path
         // normalisation; the whole path resolves, case-insensitively too.
-        if (!HostPath(lpFileName, &resolved, &error)) return FailFind(error);
-        if (!resolved.parent_exists) return FailFind(ERROR_PATH_NOT_FOUND);
+        if (!HostPath(lpFileName, &resolved, &error)) return Fail(error, INVALID_HANDLE_VALUE);
+        if (!resolved.parent_exists) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
         size_t slash = resolved.host.rfind('/');
         host_dir = slash == 0 ? "/" : resolved.host.substr(0, slash);
         mask = resolved.host.substr(slash + 1);
-        if (mask.empty()) return FailFind(ERROR_FILE_NOT_FOUND); // the root itself
+        if (mask.empty())
+            return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE); // the root itself
     } else {
         if (!HostPath(dir_part.empty() ? "." : dir_part.c_str(), &resolved, &error))
-            return FailFind(error);
-        if (!resolved.parent_exists) return FailFind(ERROR_PATH_NOT_FOUND);
+            return Fail(error, INVALID_HANDLE_VALUE);
+        if (!resolved.parent_exists) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
         host_dir = resolved.host;
     }
     struct stat dst;
-    if (stat(host_dir.c_str(), &dst) != 0) return FailFind(ERROR_PATH_NOT_FOUND);
-    if (!S_ISDIR(dst.st_mode)) return FailFind(ERROR_INVALID_NAME);
+    if (stat(host_dir.c_str(), &dst) != 0) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    if (!S_ISDIR(dst.st_mode)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
 
     DIR* d = opendir(host_dir.c_str());
-    if (!d) return FailFind(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+    if (!d)
+        return Fail(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND,
+                    INVALID_HANDLE_VALUE);
     std::vector<std::string> names;
     bool is_root = host_dir == "/";
     while (struct dirent* e = readdir(d)) {
@@ -280,7 +280,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
         std::string keep = it != names.end() ? *it : names.front();
         names.assign(1, keep);
     }
-    if (names.empty()) return FailFind(ERROR_FILE_NOT_FOUND);
+    if (names.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     std::sort(names.begin(), names.end(), EntryBefore);
 
     auto search = std::make_unique<FindObject>();
@@ -295,28 +295,16 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
 BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
     if (FaultEnter("FindNextFileA")) return FALSE;
     auto* search = HandleGetAs<FindObject>(hFindFile);
-    if (!search) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!lpFindFileData) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (search->next >= search->entries.size()) {
-        SetLastError(ERROR_NO_MORE_FILES);
-        return FALSE;
-    }
+    if (!search) return Fail(ERROR_INVALID_HANDLE);
+    if (!lpFindFileData) return Fail(ERROR_INVALID_PARAMETER);
+    if (search->next >= search->entries.size()) return Fail(ERROR_NO_MORE_FILES);
     *lpFindFileData = search->entries[search->next++];
     return TRUE;
 }
 
 BOOL WINAPI FindClose(HANDLE hFindFile) {
     if (FaultEnter("FindClose")) return FALSE;
-    if (!IsFindHandle(hFindFile)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!IsFindHandle(hFindFile)) return Fail(ERROR_INVALID_HANDLE);
     HandleRemove(hFindFile);
     return TRUE;
 }

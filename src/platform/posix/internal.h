@@ -42,10 +42,14 @@ DWORD ErrorFromErrno(int e, bool parent_exists = true);
 // Sets the last error from the current errno.
 void SetLastErrorFromErrno(bool parent_exists = true);
 
-// Sets the last error to `error` and answers FALSE, for one-line returns.
-inline BOOL Fail(DWORD error) {
+// Sets the last error to `error` and answers `value` (FALSE when not given),
+// for one-line returns.
+template <typename T> T Fail(DWORD error, T value) {
     SetLastError(error);
-    return FALSE;
+    return value;
+}
+inline BOOL Fail(DWORD error) {
+    return Fail(error, FALSE);
 }
 
 // Sets the last error from errno and answers `value`, for one-line returns.
