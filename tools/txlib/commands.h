@@ -10,6 +10,7 @@ namespace txlib {
 
 struct Options {
     int verbosity = 1; // 0 with -q, 2 with -v
+    bool json = false; // --json: the result as one JSON document on standard output
 };
 
 // Launcher executables.
