@@ -8,6 +8,8 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <sys/uio.h>
+#include <unistd.h>
 #include <climits>
 #endif
 
@@ -284,13 +286,52 @@ void LoadScript() {
     return said.empty() ? said : std::string(" =>").append(said);
 }
 
-// The value of TXTRACE_ENV in the environment block at `address`.
-[[maybe_unused]] std::string EnvironmentMark(const char* address) {
+// Copies up to `count` bytes at `address` of this process into `out`,
+// stopping at the first byte that cannot be read instead of faulting there:
+// an address that arrived cut short points anywhere. Answers the bytes copied.
+size_t ReadOwnMemory(uintptr_t address, char* out, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        // Never across a page boundary, so that a readable page before an
+        // unreadable one still counts.
+        const size_t page = 4096 - ((address + done) & 4095);
+        const size_t want = count - done < page ? count - done : page;
+#ifdef _WIN32
+        SIZE_T got = 0;
+        if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(address + done),
+                               out + done, want, &got) ||
+            got != want)
+            break;
+#else
+        iovec local{out + done, want};
+        iovec remote{reinterpret_cast<void*>(address + done), want};
+        if (process_vm_readv(getpid(), &local, 1, &remote, 1, 0) != static_cast<ssize_t>(want))
+            break;
+#endif
+        done += want;
+    }
+    return done;
+}
+
+// The value of TXTRACE_ENV in the environment block at `address`, read
+// safely: "unreadable" when nothing can be read there, as after an address
+// that lost its high bits on the way.
+[[maybe_unused]] std::string EnvironmentMark(uintptr_t address) {
     static const char kName[] = "TXTRACE_ENV=";
-    for (const char* p = address; *p; p += std::strlen(p) + 1)
-        if (std::strncmp(p, kName, sizeof kName - 1) == 0)
+    constexpr size_t kMostRead = 1 << 20;
+    std::string block(kMostRead, '\0');
+    const size_t got = ReadOwnMemory(address, block.data(), block.size());
+    if (got == 0) return "unreadable";
+    block.resize(got);
+    // The block is a run of NUL-terminated strings ended by an empty one.
+    for (size_t at = 0; at < block.size() && block[at] != 0;) {
+        const size_t end = block.find('\0', at);
+        if (end == std::string::npos) break;
+        if (block.compare(at, sizeof kName - 1, kName) == 0)
             return std::string(kName).append(
-                Escape(p + sizeof kName - 1, std::strlen(p + sizeof kName - 1)));
+                Escape(block.substr(at + sizeof kName - 1, end - at - (sizeof kName - 1))));
+        at = end + 1;
+    }
     return "no TXTRACE_ENV";
 }
 
@@ -339,9 +380,7 @@ TXTRACE_EXPORT int TXTRACE_CALL TXCALLC(unsigned char* block) {
     TraceLine(std::string("TXCALLC ").append(Escape(command, length)).append(said));
     if (std::strncmp(command, "ENVI,", 5) == 0) {
         auto address = static_cast<uintptr_t>(std::strtoull(command + 5, nullptr, 10));
-        if (address)
-            TraceLine(std::string("  environment ")
-                          .append(EnvironmentMark(reinterpret_cast<const char*>(address))));
+        if (address) TraceLine(std::string("  environment ").append(EnvironmentMark(address)));
     }
     return 1;
 }

@@ -117,7 +117,10 @@ int LauncherMain(HINSTANCE instance) {
     TrimRight(host);
 
     LPCH environment = GetEnvironmentStrings();
-    SendCommand("ENVI,%lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(environment)));
+    // The whole address, in decimal: on 64-bit Windows an unsigned long has
+    // only 32 bits.
+    SendCommand("ENVI,%llu",
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(environment)));
 
     if (library[0]) {
         if (!Embedded(library)) ResolveAgainstHost(library, host);

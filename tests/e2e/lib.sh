@@ -110,17 +110,20 @@ esc() {
 #   caption=CAPTION style=0xSTYLE text=TEXT
 # with the texts escaped as Wine's relay trace does (\n, \\, \", \xhh for
 # bytes outside printable ASCII). Under Wine they come from the relay trace of
-# MessageBoxA, whose owner must be null; natively from what the platform
-# layer writes to stderr. The trace shows at most about 300 characters of a
+# MessageBoxA (its pointers shown as wide as the program's, 32 or 64 bits),
+# whose owner must be null; natively from what the platform layer writes to
+# stderr. The trace shows at most about 300 characters of a
 # text: a text it cut comes as "text...=" followed by what it showed.
 boxes_of_run() {
     if [ "$TXE2E_MODE" = wine ]; then
         grep 'Call user32\.MessageBoxA(' "$dir/stderr" |
-            sed -E 's/^.*Call user32\.MessageBoxA\(([0-9a-f]{8}),[0-9a-f]{8} "((\\.|[^"\\])*)"(\.\.\.)?,[0-9a-f]{8} "((\\.|[^"\\])*)",([0-9a-f]{8})\).*$/\1 caption=\5 style=0x\7 text\4=\2/' |
+            sed -E 's/^.*Call user32\.MessageBoxA\(([0-9a-f]+),[0-9a-f]+ "((\\.|[^"\\])*)"(\.\.\.)?,[0-9a-f]+ "((\\.|[^"\\])*)",([0-9a-f]{8})\).*$/\1 caption=\5 style=0x\7 text\4=\2/' |
             while IFS= read -r line; do
-                case "$line" in
-                00000000\ *) printf '%s\n' "${line#00000000 }" ;;
-                *) printf 'box with an owner: %s\n' "$line" ;;
+                # The owner comes first, as wide as Wine prints a pointer of
+                # the program's width.
+                case "${line%% *}" in
+                *[!0]*) printf 'box with an owner: %s\n' "$line" ;;
+                *) printf '%s\n' "${line#* }" ;;
                 esac
             done
     else

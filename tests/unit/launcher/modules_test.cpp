@@ -44,15 +44,19 @@ TEST_F(ModuleTable, UnpublishedTableAnswersTheDefaults) {
     EXPECT_EQ(Names(), kDefaults);
     EXPECT_STREQ(tx::ModuleNameByIndex(9), "");
     EXPECT_STREQ(tx::ModuleNameByIndex(-1), "");
-    // What the runtime receives all the same: nine entries, entry 7 empty.
-    tx::ModuleTableRecord* record = tx::ModuleTableRecordAddress();
-    ASSERT_NE(record->names, nullptr);
-    EXPECT_EQ(record->count, 9);
-    EXPECT_STREQ(record->names, "TX413EXE.DLL");
-    EXPECT_STREQ(record->names + 22 * 6, "TX411FIC.DLL");
-    EXPECT_STREQ(record->names + 22 * 7, "");
-    EXPECT_EQ(std::vector<uint8_t>(record->reserved, record->reserved + 8),
-              std::vector<uint8_t>(8, 0));
+    // What the runtime receives all the same, read as the bytes it gets: the
+    // address of the first entry, as wide as a pointer (4 bytes on 32-bit
+    // Windows, 8 on a 64-bit system), the count 9 in 16 bits, 8 zero bytes;
+    // nine entries, entry 7 empty.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(tx::ModuleTableRecordAddress());
+    const char* names = nullptr;
+    std::memcpy(&names, bytes, sizeof names);
+    ASSERT_NE(names, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(bytes + sizeof names, bytes + sizeof names + 10),
+              (std::vector<uint8_t>{9, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_STREQ(names, "TX413EXE.DLL");
+    EXPECT_STREQ(names + 22 * 6, "TX411FIC.DLL");
+    EXPECT_STREQ(names + 22 * 7, "");
 }
 
 TEST_F(ModuleTable, ListFillsEntriesByPosition) {
