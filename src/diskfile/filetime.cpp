@@ -59,6 +59,14 @@ bool MemberHooksReady() {
     return false;
 }
 
+// What a member operation answers after its hook: a handle that names no
+// member of an open library fails as a handle that names nothing does.
+int MemberAnswer(int answered) {
+    if (answered) return 1;
+    disk::SetErrorCode(ERROR_INVALID_HANDLE);
+    return 0;
+}
+
 // Moves the file pointer by a 64-bit distance, through the high part of
 // SetFilePointer, so that positions of 2 GiB and beyond are reached: true
 // with the new position, or false with the system's code in GetLastError.
@@ -254,7 +262,7 @@ int FileGetDateTime(int16_t handle, uint16_t* date, uint16_t* time) {
     int16_t disk_handle;
     DateTimeRecord when;
     if (handle >= kFirstMemberHandle) {
-        ok = MemberHooksReady() && library_hooks.member_get_date_time(handle, &d, &t);
+        ok = MemberHooksReady() && MemberAnswer(library_hooks.member_get_date_time(handle, &d, &t));
     } else if (DiskHandleOf(handle, &disk_handle) && DiskGetFileTime(disk_handle, &when)) {
         d = PackFatDate(when);
         t = PackFatTime(when);
@@ -271,7 +279,7 @@ int FileGetSize(int16_t handle, uint32_t* size) {
     int ok = 0;
     int16_t disk_handle;
     if (handle >= kFirstMemberHandle) {
-        ok = MemberHooksReady() && library_hooks.member_get_size(handle, &s);
+        ok = MemberHooksReady() && MemberAnswer(library_hooks.member_get_size(handle, &s));
     } else if (DiskHandleOf(handle, &disk_handle)) {
         ok = SizeKeepingPosition(DiskSystemHandle(disk_handle), &s);
     }
@@ -282,7 +290,8 @@ int FileGetSize(int16_t handle, uint32_t* size) {
 
 int FileSetDateTime(int16_t handle, uint16_t date, uint16_t time) {
     if (handle >= kFirstMemberHandle)
-        return MemberHooksReady() && library_hooks.member_set_date_time(handle, date, time) ? 1 : 0;
+        return MemberHooksReady() &&
+               MemberAnswer(library_hooks.member_set_date_time(handle, date, time));
     int16_t disk_handle;
     if (!DiskHandleOf(handle, &disk_handle)) return 0;
     return DiskSetFileTime(disk_handle, UnpackFatDateTime(date, time));

@@ -5,6 +5,8 @@
 #include "layer_fixture.h"
 
 #include <cstring>
+#include <functional>
+#include <iterator>
 
 using namespace tx;
 using txtest::FixtureContainer;
@@ -293,4 +295,24 @@ TEST_F(OpenTest, CreateThatCannotBePositionedLeavesTheOldMember) {
     EXPECT_EQ(FileClose(old), 1); // commits nothing
     ASSERT_EQ(FileOpen("|OLD", &h, s), 1);
     EXPECT_EQ(ReadAll(h), "old");
+}
+
+TEST_F(OpenTest, MemberQueriesWithoutAnOpenMemberFailAsAnInvalidHandle) {
+    Put("a.lib", Lib({{"M", "0123456789"}}));
+    const int16_t s = Opened("a.lib");
+    uint16_t date, time;
+    uint32_t size;
+    const std::function<int(int16_t)> queries[] = {
+        [&](int16_t h) { return FileGetDateTime(h, &date, &time); },
+        [&](int16_t h) { return FileGetSize(h, &size); },
+        [&](int16_t h) { return FileSetDateTime(h, 0x2147, 0); }};
+    // A library open with no member open, and a library that is not open.
+    for (int handle : {(s - 255 + 1) * 1000, 7000}) {
+        for (size_t query = 0; query < std::size(queries); ++query) {
+            SCOPED_TRACE(std::to_string(handle) + " query " + std::to_string(query));
+            DiskSeek(-1, 0, 9); // leaves 87 behind
+            EXPECT_EQ(queries[query](static_cast<int16_t>(handle)), 0);
+            EXPECT_EQ(DiskLastError(), ERROR_INVALID_HANDLE);
+        }
+    }
 }
