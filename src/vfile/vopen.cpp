@@ -179,6 +179,13 @@ int OpenMember(int mode, char* name, int16_t* handle, int16_t selector, int* cau
         return 0;
     }
     LibraryRecord* library = g_current_record;
+    // A library has one member access state. While a member is being created
+    // in it, opening or creating another would take that state over and the
+    // member would never be committed: it is closed first.
+    if (MemberWritable(library)) {
+        *cause = EACCES;
+        return 0;
+    }
     int16_t index;
     if (mode == kModeOpen) {
         index = DirectoryLookup(name, kLookupOpen);

@@ -297,6 +297,41 @@ TEST_F(OpenTest, CreateThatCannotBePositionedLeavesTheOldMember) {
     EXPECT_EQ(ReadAll(h), "old");
 }
 
+TEST_F(OpenTest, MemberBeingCreatedOutlivesLookupsInItsLibrary) {
+    Put("a.lib", Lib({{"OLD", "old"}}));
+    const std::string before = dir.read("a.lib");
+    dir.write("unrelated.txt", "disk");
+    const int16_t s = Opened("a.lib");
+    int16_t h, other;
+    ASSERT_EQ(FileCreate("|NEW", &h, s), 1);
+    EXPECT_EQ(WriteText(h, "seven b"), 7);
+    // Searches, existence tests and size queries look into the library on
+    // the way; none of them may drop the member.
+    ASSERT_EQ(FileOpen(dir.win("unrelated.txt").c_str(), &other, -1), 1);
+    EXPECT_LT(other, 255);
+    EXPECT_EQ(FileClose(other), 1);
+    EXPECT_EQ(FileExists("|NONE"), 0);
+    EXPECT_EQ(FileExists(dir.win("OLD").c_str()), 1);
+    SelectLibrary(0);
+    EXPECT_EQ(FileSizeOfPath("|OLD"), 3);
+    // Opening or creating another member would take its place: refused.
+    EXPECT_EQ(FileOpen("|OLD", &other, s), 0);
+    EXPECT_EQ(ErrorLastNumber(), 1008);
+    EXPECT_EQ(FileCreate("|SECOND", &other, s), 0);
+    EXPECT_EQ(ErrorLastNumber(), 1008);
+    EXPECT_EQ(other, -1);
+
+    EXPECT_EQ(FileClose(h), 1);
+    const std::string after = dir.read("a.lib");
+    EXPECT_EQ(txtest::Get16(after, 116), 2); // used count
+    EXPECT_EQ(after.substr(before.size()), "seven b");
+    EXPECT_EQ(FileExists("|NEW"), 1);
+    ASSERT_EQ(FileOpen("|NEW", &h, s), 1);
+    EXPECT_EQ(ReadAll(h), "seven b");
+    ASSERT_EQ(FileOpen("|OLD", &h, s), 1); // the library takes opens again
+    EXPECT_EQ(ReadAll(h), "old");
+}
+
 TEST_F(OpenTest, MemberQueriesWithoutAnOpenMemberFailAsAnInvalidHandle) {
     Put("a.lib", Lib({{"M", "0123456789"}}));
     const int16_t s = Opened("a.lib");
