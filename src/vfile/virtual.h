@@ -94,6 +94,9 @@ int FileOpen(const char* path, int16_t* handle, int16_t selector);     // mode 1
 int FileOpenRead(const char* path, int16_t* handle, int16_t selector); // mode 1, flags 13
 
 // Closes a disk file (stamping a created one) or commits a created member.
+// A member handle of an open library that has nothing to commit (a member
+// open for reading, or none open) closes with 1; one of a library that is not
+// open fails.
 int FileClose(int16_t handle);
 
 // FileClose without stamping the file, and without spending the stamp that

@@ -332,6 +332,21 @@ TEST_F(OpenTest, MemberBeingCreatedOutlivesLookupsInItsLibrary) {
     EXPECT_EQ(ReadAll(h), "old");
 }
 
+TEST_F(OpenTest, MemberHandleOfALibraryWithNoMemberOpenClosesWithNothingToDo) {
+    Put("a.lib", Lib({{"OLD", "old"}}));
+    const std::string before = dir.read("a.lib");
+    const int16_t s = Opened("a.lib");
+    g_layer.pending_stamp = 1;
+    EXPECT_EQ(FileClose(static_cast<int16_t>((s - 255 + 1) * 1000)), 1);
+    EXPECT_EQ(g_layer.pending_stamp, 0);
+    EXPECT_EQ(LibraryClose(s), 1);
+    EXPECT_EQ(dir.read("a.lib"), before);
+    // A library that is not open names nothing to close.
+    g_layer.pending_stamp = 1;
+    EXPECT_EQ(FileClose(1000), 0);
+    EXPECT_EQ(g_layer.pending_stamp, 1);
+}
+
 TEST_F(OpenTest, MemberQueriesWithoutAnOpenMemberFailAsAnInvalidHandle) {
     Put("a.lib", Lib({{"M", "0123456789"}}));
     const int16_t s = Opened("a.lib");
