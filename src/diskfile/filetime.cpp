@@ -59,6 +59,59 @@ bool MemberHooksReady() {
     return false;
 }
 
+// What a member operation answers after its hook: a handle that names no
+// member of an open library fails as a handle that names nothing does.
+int MemberAnswer(int answered) {
+    if (answered) return 1;
+    disk::SetErrorCode(ERROR_INVALID_HANDLE);
+    return 0;
+}
+
+// Moves the file pointer by a 64-bit distance, through the high part of
+// SetFilePointer, so that positions of 2 GiB and beyond are reached: true
+// with the new position, or false with the system's code in GetLastError.
+bool SeekWide(HANDLE file, int64_t distance, DWORD method, uint64_t* position) {
+    LONG high = static_cast<LONG>(distance >> 32);
+    SetLastError(ERROR_SUCCESS);
+    const DWORD low =
+        SetFilePointer(file, static_cast<LONG>(static_cast<uint32_t>(distance)), &high, method);
+    // A true position whose low half is all ones comes with error 0.
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return false;
+    *position = static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32 | low;
+    return true;
+}
+
+// The size of an open file, read by a seek to its end; the file position is
+// put back wherever it stood. 1 with the last disk error cleared, or 0: with
+// the system's error when a seek fails, with ERROR_ARITHMETIC_OVERFLOW for a
+// file of 4 GiB or more, whose size does not fit the answer.
+int SizeKeepingPosition(HANDLE file, uint32_t* size) {
+    uint64_t here = 0;
+    if (!SeekWide(file, 0, FILE_CURRENT, &here)) {
+        disk::SetErrorFromSystem();
+        return 0;
+    }
+    uint64_t end = 0;
+    const bool measured = SeekWide(file, 0, FILE_END, &end);
+    const DWORD error = GetLastError();
+    uint64_t back = 0;
+    if (!SeekWide(file, static_cast<int64_t>(here), FILE_BEGIN, &back)) {
+        disk::SetErrorFromSystem();
+        return 0;
+    }
+    if (!measured) {
+        disk::SetErrorCode(error);
+        return 0;
+    }
+    if (end > UINT32_MAX) {
+        disk::SetErrorCode(ERROR_ARITHMETIC_OVERFLOW);
+        return 0;
+    }
+    *size = static_cast<uint32_t>(end);
+    disk::SetErrorRaw(0);
+    return 1;
+}
+
 } // namespace
 
 void DiskSetLibraryHooks(const LibraryHooks* hooks) {
@@ -209,7 +262,7 @@ int FileGetDateTime(int16_t handle, uint16_t* date, uint16_t* time) {
     int16_t disk_handle;
     DateTimeRecord when;
     if (handle >= kFirstMemberHandle) {
-        ok = MemberHooksReady() && library_hooks.member_get_date_time(handle, &d, &t);
+        ok = MemberHooksReady() && MemberAnswer(library_hooks.member_get_date_time(handle, &d, &t));
     } else if (DiskHandleOf(handle, &disk_handle) && DiskGetFileTime(disk_handle, &when)) {
         d = PackFatDate(when);
         t = PackFatTime(when);
@@ -225,18 +278,10 @@ int FileGetSize(int16_t handle, uint32_t* size) {
     uint32_t s = 0;
     int ok = 0;
     int16_t disk_handle;
-    uint32_t here = 0;
     if (handle >= kFirstMemberHandle) {
-        ok = MemberHooksReady() && library_hooks.member_get_size(handle, &s);
-    } else if (DiskHandleOf(handle, &disk_handle) && DiskSeek(disk_handle, 0, 1, &here)) {
-        ok = DiskSeek(disk_handle, 0, 2, &s);
-        int32_t error = DiskLastError();
-        // Put the position back whatever the seek to the end did, keeping the
-        // reason of a failed seek to the end.
-        if (!DiskSeek(disk_handle, static_cast<int32_t>(here), 0))
-            ok = 0;
-        else if (!ok)
-            disk::SetErrorRaw(error);
+        ok = MemberHooksReady() && MemberAnswer(library_hooks.member_get_size(handle, &s));
+    } else if (DiskHandleOf(handle, &disk_handle)) {
+        ok = SizeKeepingPosition(DiskSystemHandle(disk_handle), &s);
     }
     if (!ok) s = 0;
     if (size != nullptr) *size = s;
@@ -245,7 +290,8 @@ int FileGetSize(int16_t handle, uint32_t* size) {
 
 int FileSetDateTime(int16_t handle, uint16_t date, uint16_t time) {
     if (handle >= kFirstMemberHandle)
-        return MemberHooksReady() && library_hooks.member_set_date_time(handle, date, time) ? 1 : 0;
+        return MemberHooksReady() &&
+               MemberAnswer(library_hooks.member_set_date_time(handle, date, time));
     int16_t disk_handle;
     if (!DiskHandleOf(handle, &disk_handle)) return 0;
     return DiskSetFileTime(disk_handle, UnpackFatDateTime(date, time));

@@ -117,12 +117,15 @@ void CurrentDosDateTime(uint16_t* date, uint16_t* time);
 // Date, time and size by virtual handle: a disk handle (below 255), the
 // current library's container file (255..999), or a library member (1000 and
 // above). Containers and members are answered by the library layer through
-// the hooks below. Each answers 1, or 0 with zeros in its outputs when the
-// answer could not be had; the reason is in the last disk error
-// (ERROR_INVALID_HANDLE, 6, for a container or member value while the library
-// layer has no hooks installed).
+// the hooks of libraryhooks.h. Each answers 1, or 0 with zeros in its outputs
+// when the answer could not be had; the reason is in the last disk error
+// (ERROR_INVALID_HANDLE, 6, for a container or member value that names no
+// open library, or no member open in it, or while the library layer has no
+// hooks installed).
 int FileGetDateTime(int16_t handle, uint16_t* date, uint16_t* time);
-// Stores the size from a seek to the end; the file position is put back.
+// Stores the size from a seek to the end; the file position is put back
+// wherever it stood, 2 GiB and beyond included. A disk file of 4 GiB or more
+// has no 32-bit size: 0, with ERROR_ARITHMETIC_OVERFLOW (534).
 int FileGetSize(int16_t handle, uint32_t* size);
 // For a disk file, sets its last-write time; for a member, its directory entry.
 int FileSetDateTime(int16_t handle, uint16_t date, uint16_t time);

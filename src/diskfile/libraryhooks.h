@@ -5,7 +5,9 @@
 // (handle - 1000) / 1000; values from 255 to 999 stand for the container file
 // of the current library. Only the library layer knows either, so it installs
 // these hooks when its table comes to life and removes them (null) when it
-// goes. Without hooks such handles fail with ERROR_INVALID_HANDLE.
+// goes. Without hooks, and when a member hook answers 0 (the member's library
+// is not open, or has no member open), such handles fail with
+// ERROR_INVALID_HANDLE as the last disk error.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,24 @@
-// Reading the configuration slots, the version rule and the resolution of the
-// library specification.
+// Reading the configuration slots, the version rule with the command that
+// reports a runtime too old, and the resolution of the library specification.
 #include "launcher/slots.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace tx {
+
+namespace {
+
+constexpr const char kTooOld[] =
+    "ERRE,La dll %.*s est trop ancienne pour cet ex\xE9"
+    "cutable.\nVersion attendue : %.*s\nVersion trouv\xE9"
+    "e : %.*s\n\n%.*s is too old.\nYou need version : %.*s\nWe found version : %.*s\n";
+// The characters of the command that are not arguments: the format less its
+// six conversions.
+constexpr size_t kTooOldFixed = sizeof kTooOld - 1 - 6 * 4;
+static_assert(kTooOldFixed < kCommandMax);
+
+} // namespace
 
 size_t ReadSlot(HINSTANCE instance, unsigned id, char* buffer, int limit) {
     buffer[0] = 0;
@@ -20,6 +34,30 @@ size_t ReadSlotPair(HINSTANCE instance, unsigned first_id, char* buffer) {
 
 bool RuntimeTooOld(const char* expected, const char* found) {
     return std::strcmp(expected, found) > 0;
+}
+
+size_t FormatTooOldCommand(char* out, const char* module, const char* expected, const char* found) {
+    // Each argument appears twice; they are given up in this order.
+    enum { kFound, kExpected, kModule };
+    const char* texts[] = {found, expected, module};
+    size_t lengths[3];
+    size_t total = kTooOldFixed;
+    for (int i = kFound; i <= kModule; ++i) {
+        lengths[i] = std::strlen(texts[i]);
+        total += 2 * lengths[i];
+    }
+    for (int i = kFound; i <= kModule && total > kCommandMax; ++i) {
+        const size_t over = (total - kCommandMax + 1) / 2;
+        const size_t cut = over < lengths[i] ? over : lengths[i];
+        lengths[i] -= cut;
+        total -= 2 * cut;
+    }
+    const int m = static_cast<int>(lengths[kModule]);
+    const int e = static_cast<int>(lengths[kExpected]);
+    const int f = static_cast<int>(lengths[kFound]);
+    std::snprintf(out, kCommandMax + 1, kTooOld, m, module, e, expected, f, found, m, module, e,
+                  expected, f, found);
+    return total;
 }
 
 int ResolveLibrarySpec(char* spec, size_t capacity, const char* found_path,

@@ -8,6 +8,7 @@
 // first; an unused continuation holds one space, which trimming removes.
 #pragma once
 
+#include "launcher/runtime_abi.h"
 #include "platform/win32.h"
 
 #include <cstddef>
@@ -47,6 +48,15 @@ size_t ReadSlotPair(HINSTANCE instance, unsigned first_id, char* buffer);
 // The version rule: the runtime is too old when the expected version sorts
 // after the found one, byte by byte as unsigned characters.
 bool RuntimeTooOld(const char* expected, const char* found);
+
+// The "ERRE" command that asks a runtime found too old to tell the user so,
+// formatted into `out` (kCommandMax + 1 bytes): the bilingual text with the
+// main runtime module's name, the expected version and the found version,
+// each given twice. A command that would pass kCommandMax characters is made
+// to fit by cutting the found version, in both places, then if need be the
+// expected version, and last the module name; the fixed text is never cut.
+// Answers the length of the command.
+size_t FormatTooOldCommand(char* out, const char* module, const char* expected, const char* found);
 
 // Resolves a library specification given as a disk file name against the
 // directory of `found_path` (the host module's full file name): the

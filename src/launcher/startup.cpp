@@ -22,11 +22,6 @@ constexpr int kDiskHandles = 140;
 // Exit status after a fatal numbered error.
 constexpr int kExitFatal = 2;
 
-constexpr const char kTooOld[] =
-    "ERRE,La dll %s est trop ancienne pour cet ex\xE9"
-    "cutable.\nVersion attendue : %s\nVersion trouv\xE9"
-    "e : %s\n\n%s is too old.\nYou need version : %s\nWe found version : %s\n";
-
 bool ReplyCodeIs(const char* code) {
     return std::strcmp(LastReplyCode(), code) == 0;
 }
@@ -97,9 +92,11 @@ int LauncherMain(HINSTANCE instance) {
     ReadSlot(instance, kSlotVersion, expected, kSlotReadLimit);
     SendCommand("OPTION,VERSION");
     if (RuntimeTooOld(expected, LastReplyValue())) {
-        const char* name = ModuleNameByIndex(0);
-        const char* found = LastReplyValue();
-        SendCommand(kTooOld, name, expected, found, name, expected, found);
+        // The runtime is told even when its version text is long: the
+        // command is cut to fit in the versions it quotes, never refused.
+        char command[kCommandMax + 1];
+        FormatTooOldCommand(command, ModuleNameByIndex(0), expected, LastReplyValue());
+        SendCommand("%s", command);
         UnloadRuntime();
         Finish();
         return 1;

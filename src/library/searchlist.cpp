@@ -167,8 +167,6 @@ int16_t DirectoryLookup(char* name, int16_t mode, int size) {
     const bool translated = LongNameTranslate(name, size) != nullptr;
     for (char* c = name; *c != 0; ++c)
         *c = UpperAscii(*c);
-    library->writing = 0;
-    if (mode == kLookupReplace) library->new_member = 0;
     // A name whose stored form does not fit the buffer names no member.
     if (!translated) return -1;
 
@@ -219,6 +217,7 @@ int16_t DirectoryLookup(char* name, int16_t mode, int size) {
             g_lookup_refused = 1;
             return -1;
         }
+        library->writing = 0;
         library->at_end = 1;
         library->size_at_open = static_cast<int32_t>(entry->size);
         library->member_offset = static_cast<int32_t>(entry->offset);

@@ -45,8 +45,11 @@ constexpr int16_t kLookupReplace = 2; // marks the entry of that name deleted; -
 
 // Looks the name up in the current library's directory. The name buffer (of
 // at least `size` bytes) is translated through the long-name table in force
-// and upper-cased in place. Every mode turns the library's writing flag off;
-// replace also its new-member flag.
+// and upper-cased in place. Only an open-mode lookup that finds the member
+// changes the library's member access state, which it takes over for reading
+// that member; every other lookup leaves the state alone, so that a member
+// being created survives existence tests, size queries and searches and is
+// committed by its close.
 int16_t DirectoryLookup(char* name, int16_t mode, int size = 261);
 
 // 1 when the last open-mode lookup found a valid entry of the name but

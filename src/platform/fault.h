@@ -1,11 +1,12 @@
 // Fault injection and call observation for tests.
 //
 // The POSIX layer can make a named Win32 call fail with a chosen error code,
-// or move fewer bytes than asked (ReadFile, WriteFile), and counts the calls
-// it receives, so that tests can run failure paths that a real system rarely
-// produces. Under Windows the calls are the system's own and cannot be
-// intercepted: FaultsSupported() answers false there, and the tests that need
-// injection skip with that reason.
+// or move fewer bytes than asked (ReadFile, WriteFile), and counts and
+// records the calls it receives, so that tests can run failure paths that a
+// real system rarely produces and see arguments that leave no other trace
+// (share modes, which Linux cannot enforce, and the error mode). Under Windows the calls are the
+// system's own and cannot be intercepted: FaultsSupported() answers false there, and the tests that
+// need injection skip with that reason.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,22 @@ long CallCount(const char* call);
 
 // The byte counts asked of ReadFile or WriteFile since the last FaultClear.
 std::vector<uint32_t> CallSizes(const char* call);
+
+// The error mode (SetErrorMode) in force at each call of `call` since the
+// last FaultClear, in call order.
+std::vector<unsigned> CallErrorModes(const char* call);
+
+// How one CreateFileA call asked for its file.
+struct CreateFileCall {
+    uint32_t access;
+    uint32_t share;
+    uint32_t disposition;
+    uint32_t flags; // flags and attributes
+};
+
+// The CreateFileA calls since the last FaultClear, in call order (POSIX layer
+// only; empty on Windows).
+std::vector<CreateFileCall> CreateFileCalls();
 
 // One message box as MessageBoxA received it.
 struct MessageBoxRecord {

@@ -84,13 +84,19 @@ inline char UpperAscii(char c) {
 char* CopyBounded(char* destination, const char* source, uint16_t count);
 
 // Opens (mode 1) or creates (mode 0) a disk file or member; the handle, or -1,
-// goes to *handle. `selector` names the library of a member path.
+// goes to *handle. `selector` names the library of a member path. A library
+// holds one member open at a time: while a member is being created in it, an
+// open or a create of another of its members is refused (error 1008) until
+// the created member is closed.
 int FileOpenOrCreate(int mode, uint16_t flags, const char* path, int16_t* handle, int16_t selector);
 int FileCreate(const char* path, int16_t* handle, int16_t selector);   // mode 0, flags 15
 int FileOpen(const char* path, int16_t* handle, int16_t selector);     // mode 1, flags 15
 int FileOpenRead(const char* path, int16_t* handle, int16_t selector); // mode 1, flags 13
 
 // Closes a disk file (stamping a created one) or commits a created member.
+// A member handle of an open library that has nothing to commit (a member
+// open for reading, or none open) closes with 1; one of a library that is not
+// open fails.
 int FileClose(int16_t handle);
 
 // FileClose without stamping the file, and without spending the stamp that

@@ -35,12 +35,20 @@ int16_t SetLibrariesFirst(int16_t value) {
     return previous;
 }
 
+namespace {
+
+// Whether the record is that of an open library, with its header in memory.
+bool LibraryOpenForMembers(const LibraryRecord* library) {
+    return library != nullptr && library->path[0] != 0 && library->container != -1 &&
+           library->header != nullptr;
+}
+
+} // namespace
+
 LibraryRecord* MemberLibrary(int16_t handle) {
     SelectLibrary(static_cast<int16_t>((handle - kFirstMemberHandle) / kFirstMemberHandle));
     LibraryRecord* library = g_current_record;
-    if (library == nullptr || library->path[0] == 0 || library->container == -1 ||
-        library->header == nullptr || library->current_entry == nullptr)
-        return nullptr;
+    if (!LibraryOpenForMembers(library) || library->current_entry == nullptr) return nullptr;
     return library;
 }
 
@@ -179,6 +187,13 @@ int OpenMember(int mode, char* name, int16_t* handle, int16_t selector, int* cau
         return 0;
     }
     LibraryRecord* library = g_current_record;
+    // A library has one member access state. While a member is being created
+    // in it, opening or creating another would take that state over and the
+    // member would never be committed: it is closed first.
+    if (MemberWritable(library)) {
+        *cause = EACCES;
+        return 0;
+    }
     int16_t index;
     if (mode == kModeOpen) {
         index = DirectoryLookup(name, kLookupOpen);
@@ -287,8 +302,12 @@ int FileClose(int16_t handle) {
         CurrentDosDateTime(&g_layer.stamp.date, &g_layer.stamp.time);
     }
     if (handle >= kFirstMemberHandle) {
-        LibraryRecord* library = MemberLibrary(handle);
-        if (library == nullptr) return 0;
+        // Only a member being written has something to commit: a member open
+        // for reading, or a library with no member open, needs nothing. A
+        // handle of a library that is not open names nothing.
+        MemberLibrary(handle);
+        LibraryRecord* library = g_current_record;
+        if (!LibraryOpenForMembers(library)) return 0;
         if (library->writing && !MemberCommit()) return 0;
     } else {
         const int16_t disk = DiskHandleOf(handle);

@@ -33,4 +33,22 @@ TXCALLC SABLIER,OUI
 TXCALLC OPTION,VERSION
 EOF
 
+# A found version of 200 characters would make the command longer than 255
+# characters: the runtime is still told, with the found version cut in both
+# places to the 38 characters that fit beside the default names.
+long=1.00
+while [ ${#long} -lt 200 ]; do
+    long=$long$((${#long} % 10))
+done
+prepare long-version
+replies <<EOF
+OPTION,VERSION => value $long
+EOF
+run_quiet
+{ cat <<EOF; erre "$(printf '%s' "$long" | cut -c1-38)"; echo FinInstance; } | expect_trace
+TX4InitInstance $default_modules -> 1
+TXCALLC SABLIER,OUI
+TXCALLC OPTION,VERSION => value $long
+EOF
+
 finish

@@ -31,11 +31,17 @@ struct Fault {
 struct CallState {
     long calls = 0;
     std::vector<uint32_t> sizes;
+    std::vector<unsigned> error_modes;
     std::vector<Fault> faults;
 };
 
 std::unordered_map<std::string, CallState>& Calls() {
     static std::unordered_map<std::string, CallState> calls;
+    return calls;
+}
+
+std::vector<CreateFileCall>& CreateFiles() {
+    static std::vector<CreateFileCall> calls;
     return calls;
 }
 
@@ -137,6 +143,7 @@ bool HandleRemove(HANDLE handle) {
 bool FaultEnter(const char* call) {
     CallState& st = Calls()[call];
     ++st.calls;
+    st.error_modes.push_back(error_mode);
     Fault f;
     if (!TakeFault(st, false, &f)) return false;
     last_error = f.error;
@@ -149,6 +156,10 @@ uint32_t FaultTransferLimit(const char* call, uint32_t asked) {
     Fault f;
     if (!TakeFault(st, true, &f)) return asked;
     return f.limit < asked ? f.limit : asked;
+}
+
+void CreateFileRecordAdd(const CreateFileCall& call) {
+    CreateFiles().push_back(call);
 }
 
 void MessageBoxRecordAdd(bool has_owner, const char* text, const char* caption, unsigned style) {
@@ -184,6 +195,7 @@ void FaultShortTransfer(const char* call, uint32_t max_bytes, int skip, int coun
 
 void FaultClear() {
     Calls().clear();
+    CreateFiles().clear();
 }
 
 long CallCount(const char* call) {
@@ -194,6 +206,15 @@ long CallCount(const char* call) {
 std::vector<uint32_t> CallSizes(const char* call) {
     auto it = Calls().find(call);
     return it == Calls().end() ? std::vector<uint32_t>{} : it->second.sizes;
+}
+
+std::vector<unsigned> CallErrorModes(const char* call) {
+    auto it = Calls().find(call);
+    return it == Calls().end() ? std::vector<unsigned>{} : it->second.error_modes;
+}
+
+std::vector<CreateFileCall> CreateFileCalls() {
+    return CreateFiles();
 }
 
 std::vector<MessageBoxRecord> MessageBoxes() {

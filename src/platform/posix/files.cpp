@@ -170,9 +170,12 @@ extern "C" {
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
-    (void)dwShareMode; // cannot be enforced on Linux; see the top of this file
     (void)lpSecurityAttributes;
     (void)hTemplateFile;
+    // The share mode cannot be enforced on Linux (see the top of this file):
+    // it is only recorded, for tests to see.
+    CreateFileRecordAdd(
+        {dwDesiredAccess, dwShareMode, dwCreationDisposition, dwFlagsAndAttributes});
     if (FaultEnter("CreateFileA")) return INVALID_HANDLE_VALUE;
     if (!lpFileName || !*lpFileName) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     size_t len = std::strlen(lpFileName);

@@ -2,6 +2,7 @@
 // kernel handles, errno mapping and the fault-injection hook.
 #pragma once
 
+#include "platform/fault.h"
 #include "platform/win32.h"
 
 #include <memory>
@@ -73,9 +74,12 @@ template <typename T> T* HandleGetAs(HANDLE handle) {
 bool HandleRemove(HANDLE handle);
 
 // Entered at the top of every Win32 call that can be made to fail. Counts
-// the call; when a fault is pending for it, sets the last error and answers
-// true, and the caller returns its failure value.
+// the call and records the error mode in force; when a fault is pending for
+// it, sets the last error and answers true, and the caller returns its
+// failure value.
 bool FaultEnter(const char* call);
+// For CreateFileA: records the arguments that say how the file is opened.
+void CreateFileRecordAdd(const CreateFileCall& call);
 // For ReadFile and WriteFile: records the byte count asked for and answers
 // how many bytes may be moved (the count itself unless a short transfer is
 // pending).

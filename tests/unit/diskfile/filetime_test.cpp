@@ -170,6 +170,55 @@ TEST_F(DiskTest, FileGetSizeKeepsThePosition) {
     EXPECT_EQ(DiskLastError(), ERROR_INVALID_HANDLE);
 }
 
+// The position of an open file through the high part of SetFilePointer.
+uint64_t PositionOf(HANDLE file) {
+    LONG high = 0;
+    const DWORD low = SetFilePointer(file, 0, &high, FILE_CURRENT);
+    return static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32 | low;
+}
+
+TEST_F(DiskTest, FileGetSizePutsBackPositionsPastTwoGibibytes) {
+    constexpr uint64_t kGiB = uint64_t{1} << 30;
+    // Sparse files: only their sizes are set.
+    dir.write("3g", "");
+    dir.write("5g", "");
+    std::filesystem::resize_file(dir.host("3g"), 3 * kGiB);
+    std::filesystem::resize_file(dir.host("5g"), 5 * kGiB);
+    const struct {
+        const char* file;
+        uint64_t position;
+        int answer;
+        uint32_t size;
+        int32_t error;
+    } cases[] = {
+        {"3g", 0, 1, 3 * kGiB, 0},
+        {"3g", 0x7FFFFFFF, 1, 3 * kGiB, 0},
+        {"3g", 0x80000000, 1, 3 * kGiB, 0},
+        {"3g", 2684354559, 1, 3 * kGiB, 0},
+        {"3g", 3 * kGiB, 1, 3 * kGiB, 0},
+        // 4 GiB and more has no 32-bit size.
+        {"5g", 100, 0, 0, ERROR_ARITHMETIC_OVERFLOW},
+        {"5g", 4 * kGiB + 5, 0, 0, ERROR_ARITHMETIC_OVERFLOW},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " at " + std::to_string(c.position));
+        int16_t h = -1;
+        ASSERT_EQ(DiskOpen(dir.win(c.file).c_str(), 13, &h), 1);
+        HANDLE file = DiskSystemHandle(h);
+        LONG high = static_cast<LONG>(c.position >> 32);
+        SetFilePointer(file, static_cast<LONG>(static_cast<uint32_t>(c.position)), &high,
+                       FILE_BEGIN);
+        ASSERT_EQ(PositionOf(file), c.position);
+        MarkLastError();
+        uint32_t size = 1;
+        EXPECT_EQ(FileGetSize(h, &size), c.answer);
+        EXPECT_EQ(size, c.size);
+        EXPECT_EQ(DiskLastError(), c.error);
+        EXPECT_EQ(PositionOf(file), c.position);
+        DiskClose(h);
+    }
+}
+
 TEST_F(DiskTest, FailedSeekToTheEndStillPutsThePositionBack) {
     SKIP_WITHOUT_FAULTS();
     int16_t h = Create("f");

@@ -158,14 +158,50 @@ TEST_F(DiskTest, FileHeldWithoutSharingReadsAsMissing) {
     if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
 }
 
-TEST_F(DiskTest, SharedOpenSwitchAndForceShareLetASecondOpenIn) {
+TEST_F(DiskTest, OpenFlagsAndTheSharedOpenSwitchReachCreateFileA) {
     EXPECT_EQ(DiskSetSharedOpen(1), 0);
     EXPECT_EQ(DiskSetSharedOpen(0), 1);
-    if (txplat::FaultsSupported())
-        GTEST_SKIP() << "share modes are not enforced between handles on Linux";
-
     dir.write("f", "x");
     std::string path = dir.win("f");
+    if (txplat::FaultsSupported()) {
+        // Linux cannot refuse a second open, so what CreateFileA was asked
+        // is what tells.
+        constexpr uint32_t kRead = GENERIC_READ, kBoth = GENERIC_READ | GENERIC_WRITE;
+        const struct {
+            bool create;
+            uint16_t flags;
+            int shared_open;
+            uint32_t access, share, disposition;
+        } cases[] = {
+            {false, 1, 0, kRead, 0, OPEN_EXISTING},
+            {false, 1 | 4, 0, kRead, FILE_SHARE_READ, OPEN_EXISTING},
+            {false, 3 | 8, 0, kBoth, FILE_SHARE_WRITE, OPEN_EXISTING},
+            {false, 1 | 0x20, 0, kRead, 3, OPEN_EXISTING},
+            {false, 1, 1, kRead, 3, OPEN_EXISTING},
+            {false, 1 | 0x10 | 0x40, 0, kRead, 0, OPEN_EXISTING}, // other bits are ignored
+            {true, 15, 0, kBoth, 3, CREATE_ALWAYS},
+            {true, 2 | 0x8000, 1, GENERIC_WRITE, 3, OPEN_EXISTING},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(c.flags) + (c.create ? " create" : " open") +
+                         (c.shared_open ? " shared" : ""));
+            DiskSetSharedOpen(c.shared_open);
+            txplat::FaultClear();
+            int16_t h = -1;
+            ASSERT_EQ((c.create ? DiskCreate : DiskOpen)(path.c_str(), c.flags, &h), 1);
+            DiskClose(h);
+            const std::vector<txplat::CreateFileCall> calls = txplat::CreateFileCalls();
+            ASSERT_EQ(calls.size(), 1u);
+            EXPECT_EQ(calls[0].access, c.access);
+            EXPECT_EQ(calls[0].share, c.share);
+            EXPECT_EQ(calls[0].disposition, c.disposition);
+            EXPECT_EQ(calls[0].flags, static_cast<uint32_t>(FILE_FLAG_RANDOM_ACCESS));
+        }
+        DiskSetSharedOpen(0);
+        return;
+    }
+
+    // Windows enforces the share modes.
     int16_t first = 0, second = 0;
     ASSERT_EQ(DiskOpen(path.c_str(), 1, &first), 1); // read, no sharing
     EXPECT_EQ(DiskOpen(path.c_str(), 1, &second), 0);
@@ -234,7 +270,26 @@ TEST_F(DiskTest, CriticalErrorModeIsPutBackOnEveryPath) {
     DiskFindFirst(dir.win("*").c_str(), &record, 0);
     DiskFindClose(&record);
     DiskFindFirst(dir.win("none\\*").c_str(), &record, 0);
+    DiskWrite(h, "x", 1);
     EXPECT_EQ(SetErrorMode(saved), outer);
+    // Boxes are off during the calls that may touch a drive, and only then.
+    const struct {
+        const char* call;
+        UINT mode;
+    } calls[] = {{"CreateFileA", SEM_FAILCRITICALERRORS},
+                 {"DeleteFileA", SEM_FAILCRITICALERRORS},
+                 {"_stat", SEM_FAILCRITICALERRORS},
+                 {"GetFileTime", SEM_FAILCRITICALERRORS},
+                 {"SetFileTime", SEM_FAILCRITICALERRORS},
+                 {"FindFirstFileA", SEM_FAILCRITICALERRORS},
+                 {"WriteFile", outer}};
+    for (const auto& c : calls) {
+        if (!txplat::FaultsSupported()) break; // the calls are not observed
+        const std::vector<unsigned> modes = txplat::CallErrorModes(c.call);
+        EXPECT_FALSE(modes.empty()) << c.call;
+        for (unsigned mode : modes)
+            EXPECT_EQ(mode, c.mode) << c.call;
+    }
 }
 
 } // namespace

@@ -1,9 +1,13 @@
-// The command channel's pure parts: formatting a command within its 255
-// characters and decoding the reply record into the last reply.
+// The command channel: formatting a command within its 255 characters,
+// decoding the reply record into the last reply, and what sending a command
+// does to the last reply and the command block (with a runtime, PROBE.DLL,
+// that leaves the block as it receives it).
 #include "launcher/channel.h"
 #include "launcher/modules.h"
 #include "launcher/runtime_abi.h"
+#include "platform/win32.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstring>
@@ -156,6 +160,56 @@ TEST(Command, TooLongMessageShowsLengthsAndTheBeginning) {
     // A short text is shown whole.
     tx::FormatTextTooLong(message, "abcdefghijklmnopqr", 22, 21);
     EXPECT_NE(std::strstr(message, ":\nabcdefghijklmnopqr\n"), nullptr);
+}
+
+// Sends commands to PROBE.DLL as the main runtime module.
+class Sending : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Without its runtime module the launcher would end the process.
+        HMODULE probe = LoadLibraryA("PROBE.DLL");
+        ASSERT_NE(probe, nullptr) << "PROBE.DLL is built beside this program";
+        FreeLibrary(probe);
+        ASSERT_EQ(tx::BuildModuleTable(), 1);
+        std::string list = "PROBE.DLL";
+        const char* rejected = nullptr;
+        size_t length = 0;
+        ASSERT_EQ(tx::ParseModuleList(list.data(), &rejected, &length), 1);
+    }
+    void TearDown() override {
+        tx::UnloadRuntime();
+        tx::ReleaseModuleTable();
+    }
+};
+
+// The probe leaves the command in the block, so commands begin with a letter
+// from A to O: as a flags byte it carries neither a reply code nor a value.
+
+TEST_F(Sending, InitialisationEmptiesTheLastReply) {
+    Prime();
+    tx::SendCommand("AB");
+    ASSERT_TRUE(tx::RuntimeInitialised());
+    EXPECT_STREQ(tx::LastReplyCode(), "");
+    EXPECT_STREQ(tx::LastReplyValue(), "");
+}
+
+TEST_F(Sending, BlockIsZeroedUpToItsFirstZeroByteBeforeACommand) {
+    tx::SendCommand("AB");
+    ASSERT_TRUE(tx::RuntimeInitialised());
+    unsigned char* block = tx::CommandBlock();
+    // Where the block's first zero byte stands; 256: it has none.
+    for (size_t first_zero : {3, 20, 255, 256}) {
+        SCOPED_TRACE(first_zero);
+        std::string before(tx::kCommandBlockSize, 'x');
+        if (first_zero < before.size()) before[first_zero] = 0;
+        std::memcpy(block, before.data(), before.size());
+        tx::SendCommand("CD");
+        // At most 255 bytes are zeroed; what lies past the first zero stays.
+        std::string expected = before;
+        std::fill_n(expected.begin(), std::min<size_t>(first_zero, tx::kCommandMax), '\0');
+        expected.replace(0, 2, "CD");
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(block), tx::kCommandBlockSize), expected);
+    }
 }
 
 } // namespace

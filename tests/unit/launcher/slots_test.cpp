@@ -1,5 +1,6 @@
 // Configuration slots read from this program's string table, the version
-// rule, and the resolution of the library specification.
+// rule with the command that reports a runtime too old, and the resolution of
+// the library specification.
 #include "launcher/slots.h"
 #include "support/trim.h"
 
@@ -77,6 +78,44 @@ TEST(Slots, VersionRuleComparesBytes) {
     // An empty expected version accepts anything; no version is too old.
     EXPECT_FALSE(tx::RuntimeTooOld("", ""));
     EXPECT_TRUE(tx::RuntimeTooOld("1.00A", ""));
+}
+
+// The "ERRE" command as the runtime is to receive it.
+std::string TooOld(const std::string& module, const std::string& expected,
+                   const std::string& found) {
+    return "ERRE,La dll " + module + " est trop ancienne pour cet ex\xE9" + "cutable.\n" +
+           "Version attendue : " + expected + "\nVersion trouv\xE9" + "e : " + found + "\n\n" +
+           module + " is too old.\nYou need version : " + expected +
+           "\nWe found version : " + found + "\n";
+}
+
+TEST(Slots, TooOldCommandCutsTheVersionsItQuotesToFit) {
+    std::string long_found = "1.00";
+    while (long_found.size() < 200)
+        long_found += std::to_string(long_found.size() % 10);
+    const std::string nines(100, '9');
+    const struct {
+        std::string expected, found;
+        std::string sent_expected, sent_found;
+    } cases[] = {
+        {"1.00A", "1.00", "1.00A", "1.00"},
+        // With the default module name 38 characters of the found version fit.
+        {"1.00A", long_found.substr(0, 38), "1.00A", long_found.substr(0, 38)},
+        {"1.00A", long_found.substr(0, 39), "1.00A", long_found.substr(0, 38)},
+        {"1.00A", long_found, "1.00A", long_found.substr(0, 38)},
+        // An expected version that leaves no room: the found one goes first.
+        {nines, "1.00", nines.substr(0, 43), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected + " / " + c.found);
+        std::vector<char> out(tx::kCommandMax + 1, '#');
+        const size_t length = tx::FormatTooOldCommand(out.data(), "TX413EXE.DLL",
+                                                      c.expected.c_str(), c.found.c_str());
+        const std::string wanted = TooOld("TX413EXE.DLL", c.sent_expected, c.sent_found);
+        EXPECT_EQ(std::string(out.data()), wanted);
+        EXPECT_EQ(length, wanted.size());
+        EXPECT_LE(length, tx::kCommandMax);
+    }
 }
 
 struct Resolved {

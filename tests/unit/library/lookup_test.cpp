@@ -55,9 +55,7 @@ TEST_F(LookupTest, ReplaceDeletesEveryEntryOfTheName) {
     Put("a.lib", spec);
     ASSERT_EQ(LibrarySelect(OpenLib("a.lib")), 1);
     LibraryRecord* lib = g_current_record;
-    lib->new_member = 1;
     EXPECT_EQ(Lookup("dup", kLookupReplace), -1);
-    EXPECT_EQ(lib->new_member, 0);
     for (int i : {0, 1}) {
         EXPECT_EQ(static_cast<uint8_t>(lib->directory[i].name[0]), 0xE5) << i;
         EXPECT_EQ(+lib->directory[i].state, 0) << i;
@@ -65,6 +63,30 @@ TEST_F(LookupTest, ReplaceDeletesEveryEntryOfTheName) {
     }
     EXPECT_EQ(Lookup("DUP", kLookupTest), -1);
     EXPECT_EQ(Lookup("KEEP", kLookupTest), 2);
+}
+
+TEST_F(LookupTest, OnlyAnOpenThatFindsItsMemberTakesTheAccessStateOver) {
+    Put("a.lib", txtest::Lib({{"ONE", "1"}, {"GONE", "2", 0}}));
+    ASSERT_EQ(LibrarySelect(OpenLib("a.lib")), 1);
+    LibraryRecord* lib = g_current_record;
+    const struct {
+        const char* name;
+        int16_t mode;
+    } lookups[] = {{"ONE", kLookupTest},
+                   {"NONE", kLookupTest},
+                   {"NONE", kLookupOpen},
+                   {"GONE", kLookupOpen},
+                   {"NONE", kLookupReplace},
+                   {"GONE", kLookupReplace},
+                   {"ONE", 7}};
+    for (const auto& lookup : lookups) {
+        SCOPED_TRACE(std::string(lookup.name) + " mode " + std::to_string(lookup.mode));
+        lib->writing = 1;
+        lib->new_member = 1;
+        Lookup(lookup.name, lookup.mode);
+        EXPECT_EQ(lib->writing, 1);
+        EXPECT_EQ(lib->new_member, 1);
+    }
 }
 
 TEST_F(LookupTest, SortedDirectoryWithLeadingEmptyEntries) {

@@ -5,6 +5,8 @@
 #include "layer_fixture.h"
 
 #include <cstring>
+#include <functional>
+#include <iterator>
 
 using namespace tx;
 using txtest::FixtureContainer;
@@ -293,4 +295,74 @@ TEST_F(OpenTest, CreateThatCannotBePositionedLeavesTheOldMember) {
     EXPECT_EQ(FileClose(old), 1); // commits nothing
     ASSERT_EQ(FileOpen("|OLD", &h, s), 1);
     EXPECT_EQ(ReadAll(h), "old");
+}
+
+TEST_F(OpenTest, MemberBeingCreatedOutlivesLookupsInItsLibrary) {
+    Put("a.lib", Lib({{"OLD", "old"}}));
+    const std::string before = dir.read("a.lib");
+    dir.write("unrelated.txt", "disk");
+    const int16_t s = Opened("a.lib");
+    int16_t h, other;
+    ASSERT_EQ(FileCreate("|NEW", &h, s), 1);
+    EXPECT_EQ(WriteText(h, "seven b"), 7);
+    // Searches, existence tests and size queries look into the library on
+    // the way; none of them may drop the member.
+    ASSERT_EQ(FileOpen(dir.win("unrelated.txt").c_str(), &other, -1), 1);
+    EXPECT_LT(other, 255);
+    EXPECT_EQ(FileClose(other), 1);
+    EXPECT_EQ(FileExists("|NONE"), 0);
+    EXPECT_EQ(FileExists(dir.win("OLD").c_str()), 1);
+    SelectLibrary(0);
+    EXPECT_EQ(FileSizeOfPath("|OLD"), 3);
+    // Opening or creating another member would take its place: refused.
+    EXPECT_EQ(FileOpen("|OLD", &other, s), 0);
+    EXPECT_EQ(ErrorLastNumber(), 1008);
+    EXPECT_EQ(FileCreate("|SECOND", &other, s), 0);
+    EXPECT_EQ(ErrorLastNumber(), 1008);
+    EXPECT_EQ(other, -1);
+
+    EXPECT_EQ(FileClose(h), 1);
+    const std::string after = dir.read("a.lib");
+    EXPECT_EQ(txtest::Get16(after, 116), 2); // used count
+    EXPECT_EQ(after.substr(before.size()), "seven b");
+    EXPECT_EQ(FileExists("|NEW"), 1);
+    ASSERT_EQ(FileOpen("|NEW", &h, s), 1);
+    EXPECT_EQ(ReadAll(h), "seven b");
+    ASSERT_EQ(FileOpen("|OLD", &h, s), 1); // the library takes opens again
+    EXPECT_EQ(ReadAll(h), "old");
+}
+
+TEST_F(OpenTest, MemberHandleOfALibraryWithNoMemberOpenClosesWithNothingToDo) {
+    Put("a.lib", Lib({{"OLD", "old"}}));
+    const std::string before = dir.read("a.lib");
+    const int16_t s = Opened("a.lib");
+    g_layer.pending_stamp = 1;
+    EXPECT_EQ(FileClose(static_cast<int16_t>((s - 255 + 1) * 1000)), 1);
+    EXPECT_EQ(g_layer.pending_stamp, 0);
+    EXPECT_EQ(LibraryClose(s), 1);
+    EXPECT_EQ(dir.read("a.lib"), before);
+    // A library that is not open names nothing to close.
+    g_layer.pending_stamp = 1;
+    EXPECT_EQ(FileClose(1000), 0);
+    EXPECT_EQ(g_layer.pending_stamp, 1);
+}
+
+TEST_F(OpenTest, MemberQueriesWithoutAnOpenMemberFailAsAnInvalidHandle) {
+    Put("a.lib", Lib({{"M", "0123456789"}}));
+    const int16_t s = Opened("a.lib");
+    uint16_t date, time;
+    uint32_t size;
+    const std::function<int(int16_t)> queries[] = {
+        [&](int16_t h) { return FileGetDateTime(h, &date, &time); },
+        [&](int16_t h) { return FileGetSize(h, &size); },
+        [&](int16_t h) { return FileSetDateTime(h, 0x2147, 0); }};
+    // A library open with no member open, and a library that is not open.
+    for (int handle : {(s - 255 + 1) * 1000, 7000}) {
+        for (size_t query = 0; query < std::size(queries); ++query) {
+            SCOPED_TRACE(std::to_string(handle) + " query " + std::to_string(query));
+            DiskSeek(-1, 0, 9); // leaves 87 behind
+            EXPECT_EQ(queries[query](static_cast<int16_t>(handle)), 0);
+            EXPECT_EQ(DiskLastError(), ERROR_INVALID_HANDLE);
+        }
+    }
 }
