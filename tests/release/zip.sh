@@ -116,7 +116,11 @@ try_launcher() {
     $txlib -v slots base.exe --set flags=O || fail "$name: txlib slots --set: $(cat run.out)"
     tr -d '\r' <run.out >slots.out
     check_slots slots.out
-    $txlib embed base.exe kit/DEMO.LIB -o APP.EXE || fail "$name: txlib embed: $(cat run.out)"
+    if ! $txlib embed base.exe kit/DEMO.LIB -o APP.EXE; then
+        fail "$name: txlib embed: $(cat run.out)"
+        cd "$work" || exit 1
+        return
+    fi
     offset=$(tr -d '\r' <run.out | sed -n 's/.* embedded at offset \([0-9]*\) .*/\1/p')
     [ -n "$offset" ] && [ "$(u32 APP.EXE $((scan + 28)))" = "$offset" ] ||
         fail "$name: the record does not hold the offset txlib told: $(cat run.out)"
