@@ -4,8 +4,11 @@
 # Natively, rc2table turns the STRINGTABLE block of the same script into a
 # byte table (TxStringTable) exported from the program, which the POSIX
 # LoadStringA reads and which tools can find and patch in the file.
+# Either way the script may include txversion.h and versioninfo.rc (the
+# version resource; cmake/Version.cmake).
 function(tx_string_table target rcfile)
   get_filename_component(rc_abs ${rcfile} ABSOLUTE)
+  target_link_libraries(${target} PRIVATE txversion)
   if(TX_WINDOWS)
     target_sources(${target} PRIVATE ${rc_abs})
   else()

@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "librarytools.h"
+#include "txversion.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +14,7 @@
 
 namespace {
 
-constexpr const char kVersion[] = "txlib 1.0";
+constexpr const char kVersion[] = "txlib " TX_VERSION;
 
 constexpr const char kUsage[] =
     "usage: txlib [-q | -v] COMMAND ARGUMENTS\n"
