@@ -327,9 +327,10 @@ int CommandSlots(const Options& options, const std::string& exe,
     {
         StreamedOutput out(exe, image.checksum_field);
         out.Copy(*program, 0, program->Size(), patches);
+        // Windows renames nothing over a file that is open.
+        program.reset();
         out.Commit(exe);
     }
-    program.reset();
     if (options.json || options.verbosity > 0) {
         // What the launcher now reads, from the file as written.
         const InputFile written(exe);
@@ -344,16 +345,17 @@ int CommandSlots(const Options& options, const std::string& exe,
 
 int CommandEmbed(const Options& options, const std::string& exe, const std::string& library,
                  const std::string& out_path, bool any_kind) {
-    const InputFile program(exe);
-    const ExeImage image = ParseExecutable(program);
+    std::optional<InputFile> program(std::in_place, exe);
+    const ExeImage image = ParseExecutable(*program);
     if (!image.library_field)
         Fail(exe, "cannot hold an embedded library: " + image.library_problem);
 
-    const InputFile data(library);
-    const std::vector<uint8_t> start = data.ReadRange(0, kDirectoryMax);
+    std::optional<InputFile> data(std::in_place, library);
+    const uint64_t size = data->Size();
+    const std::vector<uint8_t> start = data->ReadRange(0, kDirectoryMax);
     if (LooksLikeExecutable(start.data(), start.size()))
         Fail(library, "is a program, not a library container");
-    CheckContainer(library, start.data(), start.size(), data.Size(), true);
+    CheckContainer(library, start.data(), start.size(), size, true);
     tx::HeaderBlock header;
     std::memcpy(&header, start.data(), sizeof header);
     if (header.kind != 0 && !any_kind)
@@ -363,38 +365,41 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
 
     // A library already embedded is replaced where it lies; otherwise the
     // new one follows everything in the file, on an aligned offset.
-    const uint32_t old = EmbeddedOffset(program, image);
-    const uint64_t keep = old != 0 ? old : program.Size();
-    const uint64_t base = old != 0 ? old : AlignUp(program.Size());
-    if (base + data.Size() > kOffsetMax)
+    const uint32_t old = EmbeddedOffset(*program, image);
+    const uint64_t keep = old != 0 ? old : program->Size();
+    const uint64_t base = old != 0 ? old : AlignUp(program->Size());
+    if (base + size > kOffsetMax)
         Fail(out_path, "would be larger than 2 GiB, beyond what the launcher can address");
 
     StreamedOutput out(out_path, image.checksum_field);
-    out.Copy(program, 0, keep, {U32Patch(*image.library_field, static_cast<uint32_t>(base))});
+    out.Copy(*program, 0, keep, {U32Patch(*image.library_field, static_cast<uint32_t>(base))});
     out.Zeros(base - keep);
-    out.Copy(data, 0, data.Size());
+    out.Copy(*data, 0, size);
+    // Windows renames nothing over a file that is open.
+    program.reset();
+    data.reset();
     out.Commit(exe);
     if (options.verbosity > 0)
         std::printf("%s: library %s embedded at offset %llu (0x%llX), %llu bytes%s\n",
                     out_path.c_str(), library.c_str(), static_cast<unsigned long long>(base),
-                    static_cast<unsigned long long>(base),
-                    static_cast<unsigned long long>(data.Size()),
+                    static_cast<unsigned long long>(base), static_cast<unsigned long long>(size),
                     old != 0 ? ", replacing the one embedded before" : "");
     return 0;
 }
 
 int CommandUnembed(const Options& options, const std::string& exe, const std::string& out_path) {
-    const InputFile program(exe);
-    const ExeImage image = ParseExecutable(program);
+    std::optional<InputFile> program(std::in_place, exe);
+    const ExeImage image = ParseExecutable(*program);
     if (!image.library_field) Fail(exe, "has no embedded library: " + image.library_problem);
-    const uint32_t offset = EmbeddedOffset(program, image);
+    const uint32_t offset = EmbeddedOffset(*program, image);
     if (offset == 0) Fail(exe, "has no embedded library");
-    const uint64_t size = program.Size() - offset;
-    const std::vector<uint8_t> start = program.ReadRange(offset, kDirectoryMax);
+    const uint64_t size = program->Size() - offset;
+    const std::vector<uint8_t> start = program->ReadRange(offset, kDirectoryMax);
     CheckContainer(exe + " (embedded library)", start.data(), start.size(), size, true);
 
     StreamedOutput out(out_path, std::nullopt);
-    out.Copy(program, offset, size);
+    out.Copy(*program, offset, size);
+    program.reset();
     out.Commit("");
     if (options.verbosity > 0)
         std::printf("%s: %llu bytes from offset %lu of %s\n", out_path.c_str(),
