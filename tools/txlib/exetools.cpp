@@ -28,6 +28,9 @@ namespace txlib {
 
 namespace {
 
+// Keys come out in the order they are written.
+using Json = nlohmann::ordered_json;
+
 constexpr uint64_t kLibraryAlignment = 512;
 constexpr uint64_t kOffsetMax = 0x7FFFFFFF; // the launcher keeps offsets in signed 32 bits
 constexpr size_t kCopyChunk = 1 << 20;      // bytes per read and write when streaming
@@ -114,22 +117,21 @@ std::string PathText(const std::string& path) {
 // Writes one JSON document and a newline. Every text in it is UTF-8 already
 // except paths, whose invalid bytes become U+FFFD: the output is always
 // valid JSON.
-void PrintJson(const nlohmann::json& document) {
-    const std::string text =
-        document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+void PrintJson(const Json& document) {
+    const std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 // The slots as a JSON document: each slot with its value as the launcher
 // reads it (null when its entries are absent) and its stored entries.
-nlohmann::json SlotsJson(const ByteSource& bytes, const ExeImage& image, const std::string& path) {
+Json SlotsJson(const ByteSource& bytes, const ExeImage& image, const std::string& path) {
     bool lossy = false;
-    nlohmann::json slots = nlohmann::json::array();
+    Json slots = Json::array();
     for (const SlotInfo& slot : Slots()) {
         if (slot.continuation) continue;
         const StringEntry* first = FirstCopy(image, slot.id);
         const StringEntry* second = slot.second ? FirstCopy(image, slot.second) : nullptr;
-        nlohmann::json entries = nlohmann::json::array();
+        Json entries = Json::array();
         std::string a, b;
         for (const auto& [id, entry, text] :
              {std::tuple{slot.id, first, &a}, std::tuple{slot.second, second, &b}}) {
@@ -138,10 +140,10 @@ nlohmann::json SlotsJson(const ByteSource& bytes, const ExeImage& image, const s
             entries.push_back(
                 {{"id", id}, {"length", entry->length}, {"stored", Cp1252ToUtf8(*text)}});
         }
-        nlohmann::json value = nullptr;
+        Json value = nullptr;
         if (first && (!slot.second || second)) value = Cp1252ToUtf8(SlotValue(slot, a, b));
         slots.push_back({{"id", slot.id},
-                         {"second", slot.second ? nlohmann::json(slot.second) : nullptr},
+                         {"second", slot.second ? Json(slot.second) : nullptr},
                          {"name", slot.name},
                          {"role", slot.role},
                          {"value", value},
@@ -156,7 +158,7 @@ nlohmann::json SlotsJson(const ByteSource& bytes, const ExeImage& image, const s
 }
 
 // A FAT date and time as "YYYY-MM-DD HH:MM:SS"; null for no date.
-nlohmann::json FatStamp(uint16_t date, uint16_t time) {
+Json FatStamp(uint16_t date, uint16_t time) {
     if (date == 0) return nullptr;
     const tx::DateTimeRecord when = tx::UnpackFatDateTime(date, time);
     char text[64];
@@ -167,7 +169,7 @@ nlohmann::json FatStamp(uint16_t date, uint16_t time) {
 
 // The header and directory counts of the library at `base` in `file`, read
 // by range and checked as the reader checks them.
-nlohmann::json LibraryJson(const InputFile& file, uint32_t base) {
+Json LibraryJson(const InputFile& file, uint32_t base) {
     const uint64_t size = file.Size() - base;
     const std::vector<uint8_t> start = file.ReadRange(base, kDirectoryMax);
     CheckContainer(file.Name() + " (embedded library)", start.data(), start.size(), size, false);
@@ -185,7 +187,7 @@ nlohmann::json LibraryJson(const InputFile& file, uint32_t base) {
         else if (!tx::EntryNameEmpty(&entry))
             ++deleted;
     }
-    nlohmann::json scramble = nullptr;
+    Json scramble = nullptr;
     if (h.seed != tx::kSeedPlain) scramble = {{"seed", h.seed}, {"method", h.method}};
     return {{"file", PathText(file.Name())},
             {"offset", base},
@@ -419,11 +421,11 @@ int CommandInfo(const Options& options, const std::string& file) {
     const ExeImage image = ParseExecutable(*program);
     if (options.json) {
         const uint32_t offset = EmbeddedOffset(*program, image);
-        nlohmann::json ids = nlohmann::json::array();
+        Json ids = Json::array();
         for (const auto& [id, copies] : image.strings)
             ids.push_back(id);
-        auto text = [](const std::string& problem) -> nlohmann::json {
-            return problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(problem);
+        auto text = [](const std::string& problem) -> Json {
+            return problem.empty() ? Json(nullptr) : Json(problem);
         };
         PrintJson(
             {{"file", PathText(file)},
@@ -433,8 +435,7 @@ int CommandInfo(const Options& options, const std::string& file) {
              {"strings", ids},
              {"string_copies", image.strings.empty() ? 0 : image.strings.begin()->second.size()},
              {"strings_problem", text(image.strings_problem)},
-             {"offset_field",
-              image.library_field ? nlohmann::json(*image.library_field) : nlohmann::json(nullptr)},
+             {"offset_field", image.library_field ? Json(*image.library_field) : Json(nullptr)},
              {"library_problem", text(image.library_problem)},
              {"library", offset != 0 ? LibraryJson(*program, offset) : nullptr}});
         return 0;
