@@ -23,40 +23,74 @@ std::string Hex(uint64_t value) {
     return text;
 }
 
-// Bounds-checked little-endian reads; anything outside the file is damage.
+// Bounds-checked little-endian reads by range; anything outside the file is
+// damage.
 class Reader {
   public:
-    Reader(const std::vector<uint8_t>& bytes, const std::string& name)
-        : bytes_(bytes), name_(name) {}
+    explicit Reader(const ByteSource& bytes) : bytes_(bytes), size_(bytes.Size()) {}
 
     bool Has(uint64_t offset, uint64_t count) const {
-        return offset <= bytes_.size() && count <= bytes_.size() - offset;
+        return offset <= size_ && count <= size_ - offset;
     }
     void Need(uint64_t offset, uint64_t count, const char* what) const {
         if (!Has(offset, count))
-            Fail(name_, std::string("damaged: part of ") + what + " lies outside the file");
+            Fail(Name(), std::string("damaged: part of ") + what + " lies outside the file");
+    }
+    uint8_t U8(uint64_t offset, const char* what) const {
+        Need(offset, 1, what);
+        uint8_t b;
+        bytes_.Read(offset, &b, 1);
+        return b;
     }
     uint16_t U16(uint64_t offset, const char* what) const {
         Need(offset, 2, what);
-        return static_cast<uint16_t>(bytes_[offset] | (bytes_[offset + 1] << 8));
+        uint8_t b[2];
+        bytes_.Read(offset, b, 2);
+        return static_cast<uint16_t>(b[0] | (b[1] << 8));
     }
     uint32_t U32(uint64_t offset, const char* what) const {
         Need(offset, 4, what);
-        return static_cast<uint32_t>(U16(offset, what)) |
-               (static_cast<uint32_t>(U16(offset + 2, what)) << 16);
+        uint8_t b[4];
+        bytes_.Read(offset, b, 4);
+        return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+               (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
     }
     uint64_t U64(uint64_t offset, const char* what) const {
         return static_cast<uint64_t>(U32(offset, what)) |
                (static_cast<uint64_t>(U32(offset + 4, what)) << 32);
     }
-    const uint8_t* At(uint64_t offset) const { return bytes_.data() + offset; }
-    size_t Size() const { return bytes_.size(); }
-    const std::string& Name() const { return name_; }
+    // Whether the `count` bytes at `offset` lie in the file and equal `text`.
+    bool Equals(uint64_t offset, const void* text, size_t count) const {
+        if (!Has(offset, count)) return false;
+        uint8_t here[32];
+        if (count > sizeof here) return false;
+        bytes_.Read(offset, here, count);
+        return std::memcmp(here, text, count) == 0;
+    }
+    void Copy(uint64_t offset, void* out, size_t count, const char* what) const {
+        Need(offset, count, what);
+        bytes_.Read(offset, out, count);
+    }
+    // The first bytes of the file, at most `count` of them.
+    std::vector<uint8_t> Head(size_t count) const {
+        std::vector<uint8_t> head(size_ < count ? static_cast<size_t>(size_) : count);
+        bytes_.Read(0, head.data(), head.size());
+        return head;
+    }
+    uint64_t Size() const { return size_; }
+    const std::string& Name() const { return bytes_.Name(); }
+    const ByteSource& Bytes() const { return bytes_; }
 
   private:
-    const std::vector<uint8_t>& bytes_;
-    const std::string& name_;
+    const ByteSource& bytes_;
+    uint64_t size_;
 };
+
+// The launcher's scan over the first bytes of the file.
+std::optional<size_t> RecordScan(const Reader& in) {
+    const std::vector<uint8_t> head = in.Head(kLauncherScanBytes);
+    return LauncherRecordScan(head.data(), head.size());
+}
 
 // ---- PE ----
 
@@ -186,7 +220,7 @@ ExeImage ParsePe(const Reader& in) {
     in.Need(0, 64, "the MZ header");
     const uint32_t pe = in.U32(0x3C, "the MZ header");
     in.Need(pe, 24, "the PE header");
-    if (std::memcmp(in.At(pe), "PE\0\0", 4) != 0)
+    if (!in.Equals(pe, "PE\0\0", 4))
         Fail(in.Name(), "not a Windows program: no PE header after the MZ header");
     const uint16_t section_count = in.U16(pe + 6, "the PE header");
     const uint16_t optional_size = in.U16(pe + 20, "the PE header");
@@ -221,7 +255,7 @@ ExeImage ParsePe(const Reader& in) {
     for (unsigned i = 0; i < section_count; ++i) {
         const uint64_t h = table + 40ull * i;
         PeSection s{};
-        std::memcpy(s.name, in.At(h), 8);
+        in.Copy(h, s.name, 8, "a section header");
         s.virtual_size = in.U32(h + 8, "a section header");
         s.virtual_address = in.U32(h + 12, "a section header");
         s.raw_size = in.U32(h + 16, "a section header");
@@ -238,7 +272,7 @@ ExeImage ParsePe(const Reader& in) {
 
     ReadPeStrings(in, sections, resource_rva, &image);
 
-    const auto scan = LauncherRecordScan(in.At(0), in.Size());
+    const auto scan = RecordScan(in);
     if (!rsrc_header) {
         image.library_problem = "has no .rsrc section";
     } else if (!scan) {
@@ -275,7 +309,7 @@ constexpr uint32_t kShtDynsym = 11;
 bool ParseStringTable(const Reader& in, uint64_t offset, uint64_t limit, ExeImage* image) {
     using txplat::kStringEntryHeader, txplat::kStringTableHeader, txplat::kStringTableMagic;
     if (limit < kStringTableHeader || !in.Has(offset, kStringTableHeader) ||
-        std::memcmp(in.At(offset), kStringTableMagic, sizeof kStringTableMagic) != 0)
+        !in.Equals(offset, kStringTableMagic, sizeof kStringTableMagic))
         return false;
     const uint16_t count = in.U16(offset + sizeof kStringTableMagic, "the string table");
     uint64_t position = kStringTableHeader;
@@ -299,8 +333,9 @@ ExeImage ParseElf(const Reader& in) {
     ExeImage image;
     image.format = ImageFormat::Elf;
     in.Need(0, 52, "the ELF header");
-    const uint8_t elf_class = in.At(0)[4];
-    if (in.At(0)[5] != 1) Fail(in.Name(), "a big-endian ELF file is not a launcher of this system");
+    const uint8_t elf_class = in.U8(4, "the ELF header");
+    if (in.U8(5, "the ELF header") != 1)
+        Fail(in.Name(), "a big-endian ELF file is not a launcher of this system");
     const bool wide = elf_class == 2;
     if (!wide && elf_class != 1) Fail(in.Name(), "damaged: unknown ELF class");
     image.description = wide ? "ELF64" : "ELF32";
@@ -361,6 +396,26 @@ ExeImage ParseElf(const Reader& in) {
         }
     }
 
+    // The embedded-library record.
+    const auto scan = RecordScan(in);
+    if (!scan) {
+        image.library_problem = "carries no embedded-library record";
+    } else {
+        const size_t p = *scan;
+        bool note = p >= kEmbedNoteHeaderSize && in.Has(p, kEmbedRecordSize);
+        if (note) {
+            const size_t h = p - kEmbedNoteHeaderSize;
+            note = in.U32(h, "the record") == kEmbedNoteNameSize &&
+                   in.U32(h + 4, "the record") == kEmbedRecordSize &&
+                   in.U32(h + 8, "the record") == kEmbedNoteType && in.Equals(h + 12, "TXL", 4);
+        }
+        if (note)
+            image.library_field = p + kRecordOffsetField;
+        else
+            image.library_problem = "the launcher would read its library offset from the text "
+                                    "\".rsrc\" at " +
+                                    Hex(p) + ", which is not its embedded-library record";
+    }
     // The string table: by its exported symbol.
     bool found = false;
     for (const ElfSection& symbols : sections) {
@@ -375,9 +430,7 @@ ExeImage ParseElf(const Reader& in) {
              at += symbols.entry_size) {
             const uint32_t name = in.U32(at, "a symbol");
             if (name >= names.size || names.size - name < sizeof "TxStringTable") continue;
-            if (std::memcmp(in.At(names.offset + name), "TxStringTable", sizeof "TxStringTable") !=
-                0)
-                continue;
+            if (!in.Equals(names.offset + name, "TxStringTable", sizeof "TxStringTable")) continue;
             const uint16_t index = in.U16(at + (wide ? 6 : 14), "a symbol");
             const uint64_t value = wide ? in.U64(at + 8, "a symbol") : in.U32(at + 4, "a symbol");
             const uint64_t size = wide ? in.U64(at + 16, "a symbol") : in.U32(at + 8, "a symbol");
@@ -396,18 +449,32 @@ ExeImage ParseElf(const Reader& in) {
         }
     }
     if (!found) {
-        // No symbol (a stripped symbol table): the one signature in the file
-        // that starts a whole table holding string 1.
+        // No symbol (a stripped symbol table): the one signature in the
+        // program that starts a whole table holding string 1. An embedded
+        // library is no part of the program (a launcher stored in it as a
+        // member carries a table too): the search stops where it begins.
+        uint64_t limit = in.Size();
+        if (image.library_field) {
+            const uint32_t library = in.U32(*image.library_field, "the record");
+            if (library >= image.image_end && library < limit) limit = library;
+        }
         int candidates = 0;
         ExeImage trial;
         constexpr size_t kMagicSize = sizeof txplat::kStringTableMagic;
-        for (size_t at = 0; at + kMagicSize <= in.Size(); ++at) {
-            if (std::memcmp(in.At(at), txplat::kStringTableMagic, kMagicSize) != 0) continue;
-            ExeImage attempt;
-            if (ParseStringTable(in, at, in.Size() - at, &attempt) &&
-                attempt.strings.count(kFirstSlot)) {
-                ++candidates;
-                trial.strings = attempt.strings;
+        constexpr size_t kStep = 64 * 1024;
+        std::vector<uint8_t> chunk(kStep + kMagicSize - 1);
+        for (uint64_t start = 0; start + kMagicSize <= limit; start += kStep) {
+            const uint64_t left = limit - start;
+            const size_t got = left < chunk.size() ? static_cast<size_t>(left) : chunk.size();
+            in.Copy(start, chunk.data(), got, "the program");
+            for (size_t i = 0; i < kStep && i + kMagicSize <= got; ++i) {
+                if (std::memcmp(&chunk[i], txplat::kStringTableMagic, kMagicSize) != 0) continue;
+                ExeImage attempt;
+                if (ParseStringTable(in, start + i, limit - (start + i), &attempt) &&
+                    attempt.strings.count(kFirstSlot)) {
+                    ++candidates;
+                    trial.strings = attempt.strings;
+                }
             }
         }
         if (candidates == 1)
@@ -418,27 +485,6 @@ ExeImage ParseElf(const Reader& in) {
     }
     if (found && image.strings.empty()) image.strings_problem = "has no strings 1 to 11";
 
-    // The embedded-library record.
-    const auto scan = LauncherRecordScan(in.At(0), in.Size());
-    if (!scan) {
-        image.library_problem = "carries no embedded-library record";
-    } else {
-        const size_t p = *scan;
-        bool note = p >= kEmbedNoteHeaderSize && in.Has(p, kEmbedRecordSize);
-        if (note) {
-            const size_t h = p - kEmbedNoteHeaderSize;
-            note = in.U32(h, "the record") == kEmbedNoteNameSize &&
-                   in.U32(h + 4, "the record") == kEmbedRecordSize &&
-                   in.U32(h + 8, "the record") == kEmbedNoteType &&
-                   std::memcmp(in.At(h + 12), "TXL", 4) == 0;
-        }
-        if (note)
-            image.library_field = p + kRecordOffsetField;
-        else
-            image.library_problem = "the launcher would read its library offset from the text "
-                                    "\".rsrc\" at " +
-                                    Hex(p) + ", which is not its embedded-library record";
-    }
     return image;
 }
 
@@ -456,36 +502,41 @@ bool LooksLikeExecutable(const uint8_t* data, size_t size) {
     return StartsMz(data, size) || StartsElf(data, size);
 }
 
-ExeImage ParseExecutable(const std::vector<uint8_t>& bytes, const std::string& name) {
-    const Reader in(bytes, name);
-    if (StartsMz(bytes.data(), bytes.size())) return ParsePe(in);
-    if (StartsElf(bytes.data(), bytes.size())) return ParseElf(in);
-    Fail(name, "not a program (neither a Windows MZ file nor an ELF file)");
+ExeImage ParseExecutable(const ByteSource& bytes) {
+    const Reader in(bytes);
+    const std::vector<uint8_t> start = in.Head(4);
+    if (StartsMz(start.data(), start.size())) return ParsePe(in);
+    if (StartsElf(start.data(), start.size())) return ParseElf(in);
+    Fail(bytes.Name(), "not a program (neither a Windows MZ file nor an ELF file)");
 }
 
-uint32_t EmbeddedOffset(const std::vector<uint8_t>& bytes, const ExeImage& image,
-                        const std::string& name) {
+uint32_t EmbeddedOffset(const ByteSource& bytes, const ExeImage& image) {
     if (!image.library_field) return 0;
-    const uint32_t offset = ReadU32(bytes, *image.library_field);
+    const Reader in(bytes);
+    const uint32_t offset = in.U32(*image.library_field, "the record");
     if (offset == 0) return 0;
-    if (offset > bytes.size())
-        Fail(name, "damaged: its embedded library offset " + Hex(offset) +
-                       " points beyond the end of the file");
-    if (offset < image.image_end || offset > 0x7FFFFFFFu)
-        Fail(name,
+    if (offset > in.Size())
+        Fail(in.Name(), "damaged: its embedded library offset " + Hex(offset) +
+                            " points beyond the end of the file");
+    // The record itself must stay in front of the library, or writing a new
+    // offset would write into the library.
+    if (offset < image.image_end || offset < *image.library_field + 4 || offset > 0x7FFFFFFFu)
+        Fail(in.Name(),
              "damaged: its embedded library offset " + Hex(offset) + " points into the program");
     return offset;
 }
 
-std::string ReadEntry(const std::vector<uint8_t>& bytes, const StringEntry& entry, bool* lossy) {
+std::string ReadEntry(const ByteSource& bytes, const StringEntry& entry, bool* lossy) {
+    std::vector<uint8_t> stored(entry.utf16 ? 2 * size_t{entry.length} : entry.length);
+    bytes.Read(entry.offset, stored.data(), stored.size());
     std::string text;
     text.reserve(entry.length);
     for (size_t i = 0; i < entry.length; ++i) {
         if (!entry.utf16) {
-            text.push_back(static_cast<char>(bytes[entry.offset + i]));
+            text.push_back(static_cast<char>(stored[i]));
             continue;
         }
-        const uint32_t unit = bytes[entry.offset + 2 * i] | (bytes[entry.offset + 2 * i + 1] << 8);
+        const uint32_t unit = stored[2 * i] | (stored[2 * i + 1] << 8);
         uint8_t byte;
         if (!UnitToCp1252(unit, &byte)) {
             byte = '?';
@@ -496,17 +547,19 @@ std::string ReadEntry(const std::vector<uint8_t>& bytes, const StringEntry& entr
     return text;
 }
 
-void WriteEntry(std::vector<uint8_t>& bytes, const StringEntry& entry, const std::string& text) {
+Patch EntryPatch(const StringEntry& entry, const std::string& text) {
+    Patch patch{entry.offset, {}};
     for (size_t i = 0; i < entry.length && i < text.size(); ++i) {
         const auto byte = static_cast<uint8_t>(text[i]);
         if (!entry.utf16) {
-            bytes[entry.offset + i] = byte;
+            patch.bytes.push_back(byte);
             continue;
         }
         const uint16_t unit = Cp1252ToUnit(byte);
-        bytes[entry.offset + 2 * i] = static_cast<uint8_t>(unit & 0xFF);
-        bytes[entry.offset + 2 * i + 1] = static_cast<uint8_t>(unit >> 8);
+        patch.bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+        patch.bytes.push_back(static_cast<uint8_t>(unit >> 8));
     }
+    return patch;
 }
 
 std::optional<size_t> LauncherRecordScan(const uint8_t* data, size_t size) {
@@ -515,17 +568,6 @@ std::optional<size_t> LauncherRecordScan(const uint8_t* data, size_t size) {
         tx::FindSectionHeader(data, size < kLauncherScanBytes ? size : kLauncherScanBytes);
     if (at < 0) return std::nullopt;
     return static_cast<size_t>(at);
-}
-
-uint32_t ReadU32(const std::vector<uint8_t>& bytes, size_t offset) {
-    return static_cast<uint32_t>(bytes[offset]) | (static_cast<uint32_t>(bytes[offset + 1]) << 8) |
-           (static_cast<uint32_t>(bytes[offset + 2]) << 16) |
-           (static_cast<uint32_t>(bytes[offset + 3]) << 24);
-}
-
-void WriteU32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 void PeChecksum::Add(const uint8_t* data, size_t size) {

@@ -15,7 +15,12 @@
 //   launcher carries a 40-byte record laid out like one inside an ELF note
 //   (see embedrecord.h), which the linker puts among the first bytes of the
 //   file; the same scan finds it.
+//
+// The program is read by range: its headers, tables and strings, never the
+// library appended to it.
 #pragma once
+
+#include "bytesource.h"
 
 #include "library/embedded.h"
 
@@ -56,28 +61,28 @@ struct ExeImage {
 };
 
 // The embedded library's offset recorded in the program, 0 when none is (or
-// the program cannot record one). An offset inside the program's image or
-// beyond its end, or one the launcher cannot take as a signed 32-bit number,
-// is damage: Failure, status 2.
-uint32_t EmbeddedOffset(const std::vector<uint8_t>& bytes, const ExeImage& image,
-                        const std::string& name);
+// the program cannot record one). An offset inside the program's image (or
+// below the record that holds it) or beyond its end, or one the launcher
+// cannot take as a signed 32-bit number, is damage: Failure, status 2.
+uint32_t EmbeddedOffset(const ByteSource& bytes, const ExeImage& image);
 
 // Whether the bytes start like an executable this tool reads (MZ or ELF).
 bool LooksLikeExecutable(const uint8_t* data, size_t size);
 
 // Parses the executable. Damaged structure (offsets outside the file, a
-// resource directory running past its section) throws Failure with status 2;
-// a missing string table or record is told in the *_problem fields instead.
-ExeImage ParseExecutable(const std::vector<uint8_t>& bytes, const std::string& name);
+// resource directory running past its section) throws Failure with status 2
+// naming bytes.Name(); a missing string table or record is told in the
+// *_problem fields instead.
+ExeImage ParseExecutable(const ByteSource& bytes);
 
 // The stored characters of an entry as Windows-1252 bytes, NULs and padding
 // included. A UTF-16 unit outside the code page comes back as '?' and sets
 // *lossy when given.
-std::string ReadEntry(const std::vector<uint8_t>& bytes, const StringEntry& entry,
-                      bool* lossy = nullptr);
+std::string ReadEntry(const ByteSource& bytes, const StringEntry& entry, bool* lossy = nullptr);
 
-// Stores `text` (exactly entry.length Windows-1252 bytes) in the entry.
-void WriteEntry(std::vector<uint8_t>& bytes, const StringEntry& entry, const std::string& text);
+// The bytes that store `text` (exactly entry.length Windows-1252 bytes) in
+// the entry.
+Patch EntryPatch(const StringEntry& entry, const std::string& text);
 
 // The launcher's own search: the position of the first ".rsrc" text, in any
 // case and followed by a NUL, among the first 30000 bytes (a text running
@@ -86,9 +91,6 @@ std::optional<size_t> LauncherRecordScan(const uint8_t* data, size_t size);
 constexpr size_t kLauncherScanBytes = tx::kHeaderScanBytes;
 // The offset field, counted from the start of the ".rsrc" name.
 constexpr size_t kRecordOffsetField = tx::kEmbeddedOffsetField;
-
-uint32_t ReadU32(const std::vector<uint8_t>& bytes, size_t offset);
-void WriteU32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
 
 // The PE checksum of a file's bytes, the 4 bytes at `field` counted as zero.
 // The file may be fed in pieces of any length, in order.

@@ -1,5 +1,10 @@
 // The commands over launcher executables: slots, embed, unembed, and info
 // on a program.
+//
+// A program is read by range: its headers and strings, and of an embedded
+// library its header and directory. A program or library written anew is
+// streamed through a fixed buffer into a temporary file renamed into place,
+// so that memory stays the same whatever the size of the files.
 #include "commands.h"
 #include "exeimage.h"
 #include "failure.h"
@@ -8,17 +13,30 @@
 #include "slotvalues.h"
 #include "text.h"
 
+#include "diskfile/filetime.h"
 #include "library/container.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <tuple>
 
 namespace txlib {
 
 namespace {
 
+// Keys come out in the order they are written.
+using Json = nlohmann::ordered_json;
+
 constexpr uint64_t kLibraryAlignment = 512;
 constexpr uint64_t kOffsetMax = 0x7FFFFFFF; // the launcher keeps offsets in signed 32 bits
+constexpr size_t kCopyChunk = 1 << 20;      // bytes per read and write when streaming
+// The largest header and directory a container may have.
+constexpr size_t kDirectoryMax = tx::kHeaderBlockSize + tx::kMaxDirEntries * tx::kDirEntrySize;
+constexpr size_t kMagicShown = 14; // the name and version at the start of the magic text
 
 // The text with NULs and other control characters escaped, for showing raw
 // entries.
@@ -55,7 +73,7 @@ const StringEntry* FirstCopy(const ExeImage& image, unsigned id) {
     return it == image.strings.end() || it->second.empty() ? nullptr : &it->second.front();
 }
 
-void PrintSlots(const Options& options, const std::vector<uint8_t>& bytes, const ExeImage& image) {
+void PrintSlots(const Options& options, const ByteSource& bytes, const ExeImage& image) {
     bool lossy = false;
     for (const SlotInfo& slot : Slots()) {
         if (slot.continuation) continue;
@@ -85,31 +103,191 @@ void PrintSlots(const Options& options, const std::vector<uint8_t>& bytes, const
                      "txlib: some stored characters lie outside Windows-1252 and show as '?'\n");
 }
 
-// Reads the program and parses it.
-ExeImage LoadProgram(const std::string& exe, std::vector<uint8_t>* bytes) {
-    *bytes = ReadWholeFile(exe);
-    return ParseExecutable(*bytes, exe);
+// A path from the command line as UTF-8 text: as it is on Linux (bytes that
+// are not UTF-8 are replaced when the document is written), from the
+// Windows code page on Windows.
+std::string PathText(const std::string& path) {
+#ifdef _WIN32
+    return Cp1252ToUtf8(path);
+#else
+    return path;
+#endif
+}
+
+// Writes one JSON document and a newline. Every text in it is UTF-8 already
+// except paths, whose invalid bytes become U+FFFD: the output is always
+// valid JSON.
+void PrintJson(const Json& document) {
+    const std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+// The slots as a JSON document: each slot with its value as the launcher
+// reads it (null when its entries are absent) and its stored entries.
+Json SlotsJson(const ByteSource& bytes, const ExeImage& image, const std::string& path) {
+    bool lossy = false;
+    Json slots = Json::array();
+    for (const SlotInfo& slot : Slots()) {
+        if (slot.continuation) continue;
+        const StringEntry* first = FirstCopy(image, slot.id);
+        const StringEntry* second = slot.second ? FirstCopy(image, slot.second) : nullptr;
+        Json entries = Json::array();
+        std::string a, b;
+        for (const auto& [id, entry, text] :
+             {std::tuple{slot.id, first, &a}, std::tuple{slot.second, second, &b}}) {
+            if (!entry) continue;
+            *text = ReadEntry(bytes, *entry, &lossy);
+            entries.push_back(
+                {{"id", id}, {"length", entry->length}, {"stored", Cp1252ToUtf8(*text)}});
+        }
+        Json value = nullptr;
+        if (first && (!slot.second || second)) value = Cp1252ToUtf8(SlotValue(slot, a, b));
+        slots.push_back({{"id", slot.id},
+                         {"second", slot.second ? Json(slot.second) : nullptr},
+                         {"name", slot.name},
+                         {"role", slot.role},
+                         {"value", value},
+                         {"entries", entries}});
+    }
+    const auto copies = image.strings.begin()->second.size();
+    return {{"file", PathText(path)},
+            {"format", image.description},
+            {"copies", copies},
+            {"slots", slots},
+            {"lossy", lossy}};
+}
+
+// A FAT date and time as "YYYY-MM-DD HH:MM:SS"; null for no date.
+Json FatStamp(uint16_t date, uint16_t time) {
+    if (date == 0) return nullptr;
+    const tx::DateTimeRecord when = tx::UnpackFatDateTime(date, time);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", when.year, when.month,
+                  when.day, when.hour, when.minute, when.second);
+    return text;
+}
+
+// The header and directory counts of the library at `base` in `file`, read
+// by range and checked as the reader checks them.
+Json LibraryJson(const InputFile& file, uint32_t base) {
+    const uint64_t size = file.Size() - base;
+    const std::vector<uint8_t> start = file.ReadRange(base, kDirectoryMax);
+    CheckContainer(file.Name() + " (embedded library)", start.data(), start.size(), size, false);
+    tx::HeaderBlock h;
+    std::memcpy(&h, start.data(), sizeof h);
+    // The directory ends inside the container and the used count lies within
+    // it: both checked above.
+    int members = 0, deleted = 0;
+    for (unsigned i = 0; i < h.used; ++i) {
+        tx::DirEntry entry;
+        std::memcpy(&entry, start.data() + tx::kHeaderBlockSize + i * tx::kDirEntrySize,
+                    sizeof entry);
+        if (entry.state == 1)
+            ++members;
+        else if (!tx::EntryNameEmpty(&entry))
+            ++deleted;
+    }
+    Json scramble = nullptr;
+    if (h.seed != tx::kSeedPlain) scramble = {{"seed", h.seed}, {"method", h.method}};
+    return {{"file", PathText(file.Name())},
+            {"offset", base},
+            {"size", size},
+            {"magic", Cp1252ToUtf8(std::string(h.magic, strnlen(h.magic, kMagicShown)))},
+            {"header_size", h.header_size},
+            {"created", FatStamp(h.create_date, h.create_time)},
+            {"kind", h.kind},
+            {"scramble", scramble},
+            {"version", h.version},
+            {"capacity", h.capacity},
+            {"used", h.used},
+            {"members", members},
+            {"deleted", deleted},
+            {"sorted", h.sorted != 0},
+            {"words", {h.word100, h.word2048}}};
 }
 
 uint64_t AlignUp(uint64_t value) {
     return (value + kLibraryAlignment - 1) / kLibraryAlignment * kLibraryAlignment;
 }
 
+// Writes a program (or a library taken out of one) by streaming ranges of
+// its inputs into a temporary file, renamed into place at the end. The PE
+// checksum, when the program carries one, is summed over the bytes as they
+// go out and stored last.
+class StreamedOutput {
+  public:
+    StreamedOutput(const std::string& path, std::optional<size_t> checksum_field)
+        : out_(path), field_(checksum_field), sum_(checksum_field.value_or(0)),
+          buffer_(kCopyChunk) {
+        out_.Open();
+    }
+
+    // The `count` bytes of `in` at `offset`, with the patches (at offsets of
+    // `in`) laid over them.
+    void Copy(const InputFile& in, uint64_t offset, uint64_t count,
+              const std::vector<Patch>& patches = {}) {
+        while (count > 0) {
+            const size_t n = count < buffer_.size() ? static_cast<size_t>(count) : buffer_.size();
+            in.Read(offset, buffer_.data(), n);
+            for (const Patch& patch : patches)
+                ApplyPatch(patch, offset, buffer_.data(), n);
+            Put(buffer_.data(), n);
+            offset += n;
+            count -= n;
+        }
+    }
+
+    void Zeros(uint64_t count) {
+        std::fill(buffer_.begin(), buffer_.end(), 0);
+        while (count > 0) {
+            const size_t n = count < buffer_.size() ? static_cast<size_t>(count) : buffer_.size();
+            Put(buffer_.data(), n);
+            count -= n;
+        }
+    }
+
+    // Stores the checksum and renames the file into place, with the
+    // permission bits of `mode_of` when given.
+    void Commit(const std::string& mode_of) {
+        if (field_) {
+            const Patch stored = U32Patch(*field_, sum_.Finish());
+            out_.WriteAt(stored.offset, stored.bytes.data(), stored.bytes.size());
+        }
+        if (!mode_of.empty()) out_.KeepModeOf(mode_of);
+        out_.Commit();
+    }
+
+  private:
+    void Put(const uint8_t* data, size_t size) {
+        if (field_) sum_.Add(data, size);
+        out_.Write(data, size);
+    }
+
+    OutputFile out_;
+    std::optional<size_t> field_;
+    PeChecksum sum_;
+    std::vector<uint8_t> buffer_;
+};
+
 } // namespace
 
 int CommandSlots(const Options& options, const std::string& exe,
                  const std::vector<std::pair<std::string, std::string>>& sets) {
-    std::vector<uint8_t> bytes;
-    const ExeImage image = LoadProgram(exe, &bytes);
+    std::optional<InputFile> program(std::in_place, exe);
+    const ExeImage image = ParseExecutable(*program);
     if (image.strings.empty()) Fail(exe, image.strings_problem);
     if (sets.empty()) {
-        PrintSlots(options, bytes, image);
+        if (options.json)
+            PrintJson(SlotsJson(*program, image, exe));
+        else
+            PrintSlots(options, *program, image);
         return 0;
     }
 
-    // Every value is laid into a copy first; one that does not fit writes
-    // nothing at all.
-    std::vector<uint8_t> patched = bytes;
+    // Every value is checked before anything is written; one that does not
+    // fit writes nothing at all. The values go into a copy of the program as
+    // it streams through.
+    std::vector<Patch> patches;
     for (const auto& [key, argument] : sets) {
         const SlotInfo* slot = FindSlot(key);
         if (!slot)
@@ -144,37 +322,44 @@ int CommandSlots(const Options& options, const std::string& exe,
                             &error))
                 Fail(exe, "slot " + std::to_string(slot->id) + ": the value " + error +
                               "; nothing written");
-            WriteEntry(patched, a, stored_a);
-            if (b) WriteEntry(patched, *b, stored_b);
+            patches.push_back(EntryPatch(a, stored_a));
+            if (b) patches.push_back(EntryPatch(*b, stored_b));
         }
     }
-    if (image.checksum_field) {
-        PeChecksum sum(*image.checksum_field);
-        sum.Add(patched.data(), patched.size());
-        WriteU32(patched, *image.checksum_field, sum.Finish());
+    {
+        StreamedOutput out(exe, image.checksum_field);
+        out.Copy(*program, 0, program->Size(), patches);
+        // Windows renames nothing over a file that is open.
+        program.reset();
+        out.Commit(exe);
     }
-    OutputFile out(exe);
-    out.Open();
-    out.Write(patched.data(), patched.size());
-    out.KeepModeOf(exe);
-    out.Commit();
-    if (options.verbosity > 0) PrintSlots(options, patched, ParseExecutable(patched, exe));
+    if (options.json || options.verbosity > 0) {
+        // What the launcher now reads, from the file as written.
+        const InputFile written(exe);
+        const ExeImage now = ParseExecutable(written);
+        if (options.json)
+            PrintJson(SlotsJson(written, now, exe));
+        else
+            PrintSlots(options, written, now);
+    }
     return 0;
 }
 
 int CommandEmbed(const Options& options, const std::string& exe, const std::string& library,
                  const std::string& out_path, bool any_kind) {
-    std::vector<uint8_t> bytes;
-    const ExeImage image = LoadProgram(exe, &bytes);
+    std::optional<InputFile> program(std::in_place, exe);
+    const ExeImage image = ParseExecutable(*program);
     if (!image.library_field)
         Fail(exe, "cannot hold an embedded library: " + image.library_problem);
 
-    const std::vector<uint8_t> data = ReadWholeFile(library);
-    if (LooksLikeExecutable(data.data(), data.size()))
+    std::optional<InputFile> data(std::in_place, library);
+    const uint64_t size = data->Size();
+    const std::vector<uint8_t> start = data->ReadRange(0, kDirectoryMax);
+    if (LooksLikeExecutable(start.data(), start.size()))
         Fail(library, "is a program, not a library container");
-    CheckContainer(library, data.data(), data.size(), data.size(), true);
+    CheckContainer(library, start.data(), start.size(), size, true);
     tx::HeaderBlock header;
-    std::memcpy(&header, data.data(), sizeof header);
+    std::memcpy(&header, start.data(), sizeof header);
     if (header.kind != 0 && !any_kind)
         Fail(library,
              "has kind " + std::to_string(header.kind) +
@@ -182,66 +367,83 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
 
     // A library already embedded is replaced where it lies; otherwise the
     // new one follows everything in the file, on an aligned offset.
-    const uint32_t old = EmbeddedOffset(bytes, image, exe);
-    const uint64_t keep = old != 0 ? old : bytes.size();
-    const uint64_t base = old != 0 ? old : AlignUp(bytes.size());
-    if (base + data.size() > kOffsetMax)
+    const uint32_t old = EmbeddedOffset(*program, image);
+    const uint64_t keep = old != 0 ? old : program->Size();
+    const uint64_t base = old != 0 ? old : AlignUp(program->Size());
+    if (base + size > kOffsetMax)
         Fail(out_path, "would be larger than 2 GiB, beyond what the launcher can address");
 
-    std::vector<uint8_t> head(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(keep));
-    head.resize(static_cast<size_t>(base), 0);
-    WriteU32(head, *image.library_field, static_cast<uint32_t>(base));
-    if (image.checksum_field) {
-        PeChecksum sum(*image.checksum_field);
-        sum.Add(head.data(), head.size());
-        sum.Add(data.data(), data.size());
-        WriteU32(head, *image.checksum_field, sum.Finish());
-    }
-
-    OutputFile out(out_path);
-    out.Open();
-    out.Write(head.data(), head.size());
-    out.Write(data.data(), data.size());
-    out.KeepModeOf(exe);
-    out.Commit();
+    StreamedOutput out(out_path, image.checksum_field);
+    out.Copy(*program, 0, keep, {U32Patch(*image.library_field, static_cast<uint32_t>(base))});
+    out.Zeros(base - keep);
+    out.Copy(*data, 0, size);
+    // Windows renames nothing over a file that is open.
+    program.reset();
+    data.reset();
+    out.Commit(exe);
     if (options.verbosity > 0)
         std::printf("%s: library %s embedded at offset %llu (0x%llX), %llu bytes%s\n",
                     out_path.c_str(), library.c_str(), static_cast<unsigned long long>(base),
-                    static_cast<unsigned long long>(base),
-                    static_cast<unsigned long long>(data.size()),
+                    static_cast<unsigned long long>(base), static_cast<unsigned long long>(size),
                     old != 0 ? ", replacing the one embedded before" : "");
     return 0;
 }
 
 int CommandUnembed(const Options& options, const std::string& exe, const std::string& out_path) {
-    std::vector<uint8_t> bytes;
-    const ExeImage image = LoadProgram(exe, &bytes);
+    std::optional<InputFile> program(std::in_place, exe);
+    const ExeImage image = ParseExecutable(*program);
     if (!image.library_field) Fail(exe, "has no embedded library: " + image.library_problem);
-    const uint32_t offset = EmbeddedOffset(bytes, image, exe);
+    const uint32_t offset = EmbeddedOffset(*program, image);
     if (offset == 0) Fail(exe, "has no embedded library");
-    CheckContainer(exe + " (embedded library)", bytes.data() + offset, bytes.size() - offset,
-                   bytes.size() - offset, true);
+    const uint64_t size = program->Size() - offset;
+    const std::vector<uint8_t> start = program->ReadRange(offset, kDirectoryMax);
+    CheckContainer(exe + " (embedded library)", start.data(), start.size(), size, true);
 
-    OutputFile out(out_path);
-    out.Open();
-    out.Write(bytes.data() + offset, bytes.size() - offset);
-    out.Commit();
+    StreamedOutput out(out_path, std::nullopt);
+    out.Copy(*program, offset, size);
+    program.reset();
+    out.Commit("");
     if (options.verbosity > 0)
         std::printf("%s: %llu bytes from offset %lu of %s\n", out_path.c_str(),
-                    static_cast<unsigned long long>(bytes.size() - offset),
-                    static_cast<unsigned long>(offset), exe.c_str());
+                    static_cast<unsigned long long>(size), static_cast<unsigned long>(offset),
+                    exe.c_str());
     return 0;
 }
 
 int CommandInfo(const Options& options, const std::string& file) {
-    const std::vector<uint8_t> start = ReadFileRange(file, 0, 4);
-    if (!LooksLikeExecutable(start.data(), start.size())) return LibraryInfo(options, file, 0);
+    std::optional<InputFile> program(std::in_place, file);
+    const std::vector<uint8_t> start = program->ReadRange(0, 4);
+    if (!LooksLikeExecutable(start.data(), start.size())) {
+        program.reset();
+        return LibraryInfo(options, file, 0);
+    }
 
-    std::vector<uint8_t> bytes;
-    const ExeImage image = LoadProgram(file, &bytes);
+    const ExeImage image = ParseExecutable(*program);
+    if (options.json) {
+        const uint32_t offset = EmbeddedOffset(*program, image);
+        Json ids = Json::array();
+        for (const auto& [id, copies] : image.strings)
+            ids.push_back(id);
+        auto text = [](const std::string& problem) -> Json {
+            return problem.empty() ? Json(nullptr) : Json(problem);
+        };
+        PrintJson(
+            {{"file", PathText(file)},
+             {"format", image.description},
+             {"size", program->Size()},
+             {"image_end", image.image_end},
+             {"strings", ids},
+             {"string_copies", image.strings.empty() ? 0 : image.strings.begin()->second.size()},
+             {"strings_problem", text(image.strings_problem)},
+             {"offset_field", image.library_field ? Json(*image.library_field) : Json(nullptr)},
+             {"library_problem", text(image.library_problem)},
+             {"library", offset != 0 ? LibraryJson(*program, offset) : nullptr}});
+        return 0;
+    }
+
     std::printf("file:              %s\n", file.c_str());
     std::printf("format:            %s program, %llu bytes\n", image.description.c_str(),
-                static_cast<unsigned long long>(bytes.size()));
+                static_cast<unsigned long long>(program->Size()));
     std::printf("image ends at:     %llu\n", static_cast<unsigned long long>(image.image_end));
     if (image.strings.empty()) {
         std::printf("slots:             none: %s\n", image.strings_problem.c_str());
@@ -261,14 +463,15 @@ int CommandInfo(const Options& options, const std::string& file) {
         return 0;
     }
     std::printf("offset field at:   %llu\n", static_cast<unsigned long long>(*image.library_field));
-    const uint32_t offset = EmbeddedOffset(bytes, image, file);
+    const uint32_t offset = EmbeddedOffset(*program, image);
     if (offset == 0) {
         std::printf("embedded library:  none\n");
         return 0;
     }
     std::printf("embedded library:  at offset %lu (0x%lX), %llu bytes\n",
                 static_cast<unsigned long>(offset), static_cast<unsigned long>(offset),
-                static_cast<unsigned long long>(bytes.size() - offset));
+                static_cast<unsigned long long>(program->Size() - offset));
+    program.reset();
     return LibraryInfo(options, file, offset);
 }
 

@@ -34,17 +34,90 @@ int Seek(std::FILE* f, int64_t offset, int whence) {
 
 } // namespace
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) Fail(path, "cannot open: " + Reason());
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) Fail(path, "cannot read: " + Reason());
+InputFile::InputFile(std::string path) : path_(std::move(path)) {
+    file_ = std::fopen(path_.c_str(), "rb");
+    if (!file_) Fail(path_, "cannot open: " + Reason());
+    // The windows below are the only buffering: a large read goes straight
+    // into the caller's buffer.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+#ifdef _WIN32
+    struct _stat64 st;
+    const bool known = _fstat64(_fileno(file_), &st) == 0;
+    const bool directory = known && (st.st_mode & _S_IFMT) == _S_IFDIR;
+    const bool regular = known && (st.st_mode & _S_IFMT) == _S_IFREG;
+#else
+    struct stat st;
+    const bool known = ::fstat(fileno(file_), &st) == 0;
+    const bool directory = known && S_ISDIR(st.st_mode);
+    const bool regular = known && S_ISREG(st.st_mode);
+#endif
+    if (!regular || st.st_size < 0) {
+        const std::string why = !known      ? "cannot read: " + Reason()
+                                : directory ? std::string("is a directory")
+                                            : std::string("is not a regular file");
+        std::fclose(file_);
+        file_ = nullptr;
+        Fail(path_, why);
+    }
+    size_ = static_cast<uint64_t>(st.st_size);
+}
+
+InputFile::~InputFile() {
+    if (file_) std::fclose(file_);
+}
+
+void InputFile::ReadDirect(uint64_t offset, void* out, size_t count) const {
+    if (count == 0) return;
+    if (Seek(file_, static_cast<int64_t>(offset), SEEK_SET) != 0)
+        Fail(path_, "cannot read: " + Reason());
+    const size_t got = std::fread(out, 1, count, file_);
+    if (got == count) return;
+    if (std::ferror(file_)) Fail(path_, "cannot read: " + Reason());
+    Fail(path_, "cannot read: the file is shorter than it was");
+}
+
+const InputFile::Window& InputFile::WindowAt(uint64_t start) const {
+    Window* oldest = &windows_[0];
+    for (Window& w : windows_) {
+        if (w.used != 0 && w.start == start) {
+            w.used = ++clock_;
+            return w;
+        }
+        if (w.used < oldest->used) oldest = &w;
+    }
+    const uint64_t left = size_ - start;
+    oldest->used = 0; // empty until it holds the new bytes
+    oldest->bytes.resize(kWindow);
+    oldest->start = start;
+    oldest->size = left < kWindow ? static_cast<size_t>(left) : kWindow;
+    ReadDirect(start, oldest->bytes.data(), oldest->size);
+    oldest->used = ++clock_;
+    return *oldest;
+}
+
+void InputFile::Read(uint64_t offset, void* out, size_t count) const {
+    if (offset > size_ || count > size_ - offset)
+        Fail(path_, "cannot read: the bytes asked for lie beyond its end");
+    if (count >= kWindow) {
+        ReadDirect(offset, out, count);
+        return;
+    }
+    auto* to = static_cast<uint8_t*>(out);
+    while (count > 0) {
+        const Window& w = WindowAt(offset / kWindow * kWindow);
+        const size_t at = static_cast<size_t>(offset - w.start);
+        const size_t n = w.size - at < count ? w.size - at : count;
+        std::memcpy(to, w.bytes.data() + at, n);
+        to += n;
+        offset += n;
+        count -= n;
+    }
+}
+
+std::vector<uint8_t> InputFile::ReadRange(uint64_t offset, size_t count) const {
+    const uint64_t left = offset < size_ ? size_ - offset : 0;
+    std::vector<uint8_t> bytes(left < count ? static_cast<size_t>(left) : count);
+    Read(offset < size_ ? offset : size_, bytes.data(), bytes.size());
     return bytes;
 }
 
@@ -102,6 +175,12 @@ void OutputFile::Open() {
 
 void OutputFile::Write(const void* data, size_t size) {
     if (size > 0 && std::fwrite(data, 1, size, stream_) != size)
+        Fail(final_, "cannot write: " + Reason());
+}
+
+void OutputFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+    if (Seek(stream_, static_cast<int64_t>(offset), SEEK_SET) != 0 ||
+        std::fwrite(data, 1, size, stream_) != size || Seek(stream_, 0, SEEK_END) != 0)
         Fail(final_, "cannot write: " + Reason());
 }
 

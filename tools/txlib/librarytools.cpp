@@ -192,13 +192,14 @@ class CoreSession {
 // The library inside `path`: the file itself, or the one embedded in a
 // program. Answers its base offset.
 uint32_t LibraryBase(const std::string& path) {
-    const std::vector<uint8_t> start = ReadFileRange(path, 0, 4);
+    // Only the program's headers are read, never the library itself.
+    const InputFile file(path);
+    const std::vector<uint8_t> start = file.ReadRange(0, 4);
     if (!LooksLikeExecutable(start.data(), start.size())) return 0;
-    const std::vector<uint8_t> bytes = ReadWholeFile(path);
-    const ExeImage image = ParseExecutable(bytes, path);
+    const ExeImage image = ParseExecutable(file);
     if (!image.library_field)
         Fail(path, "is a program without an embedded library: " + image.library_problem);
-    const uint32_t offset = EmbeddedOffset(bytes, image, path);
+    const uint32_t offset = EmbeddedOffset(file, image);
     if (offset == 0) Fail(path, "is a program without an embedded library");
     return offset;
 }

@@ -148,8 +148,9 @@ int Run(int argc, char** argv) {
     const std::string& c = line.command;
     const auto& args = line.arguments;
     if (c.empty()) Usage("no command");
+    options.json = line.json;
     if (c == "slots") {
-        Allow(line, true, false, false, false, false, false, false);
+        Allow(line, true, false, false, false, false, !line.all, false);
         Count(line, 1, 1);
         return txlib::CommandSlots(options, args[0], line.sets);
     }
@@ -166,7 +167,7 @@ int Run(int argc, char** argv) {
         return txlib::CommandUnembed(options, args[0], line.out);
     }
     if (c == "info") {
-        Allow(line, false, false, false, false, false, false, false);
+        Allow(line, false, false, false, false, false, !line.all, false);
         Count(line, 1, 1);
         return txlib::CommandInfo(options, args[0]);
     }
