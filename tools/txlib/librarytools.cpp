@@ -15,6 +15,7 @@
 #include "diskfile/filetime.h"
 #include "library/container.h"
 #include "library/libtable.h"
+#include "vfile/devicename.h"
 #include "vfile/virtual.h"
 
 #include <cctype>
@@ -326,16 +327,7 @@ bool SafeFileName(const std::string& name, std::string* reason) {
         *reason = "ends in a dot or a space, which Windows drops";
         return false;
     }
-    // Device names, with or without an extension, name no file on Windows.
-    const std::string stem = UpperAscii(name.substr(0, name.find('.')));
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    bool device = false;
-    for (const char* d : kDevices)
-        device = device || stem == d;
-    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
-        stem[3] >= '0' && stem[3] <= '9')
-        device = true;
-    if (device) {
+    if (tx::ReservedDeviceName(name.c_str())) {
         *reason = "is a device name on Windows";
         return false;
     }
