@@ -99,6 +99,7 @@ uint64_t AlignUp(uint64_t value) {
 
 int CommandSlots(const Options& options, const std::string& exe,
                  const std::vector<std::pair<std::string, std::string>>& sets) {
+    WriteLock lock(exe, !sets.empty());
     std::vector<uint8_t> bytes;
     const ExeImage image = LoadProgram(exe, &bytes);
     if (image.strings.empty()) Fail(exe, image.strings_problem);
@@ -164,6 +165,7 @@ int CommandSlots(const Options& options, const std::string& exe,
 
 int CommandEmbed(const Options& options, const std::string& exe, const std::string& library,
                  const std::string& out_path, bool any_kind) {
+    WriteLock lock(out_path);
     std::vector<uint8_t> bytes;
     const ExeImage image = LoadProgram(exe, &bytes);
     if (!image.library_field)
@@ -214,6 +216,7 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
 }
 
 int CommandUnembed(const Options& options, const std::string& exe, const std::string& out_path) {
+    WriteLock lock(out_path);
     std::vector<uint8_t> bytes;
     const ExeImage image = LoadProgram(exe, &bytes);
     if (!image.library_field) Fail(exe, "has no embedded library: " + image.library_problem);

@@ -366,10 +366,12 @@ int LibraryInfo(const Options& options, const std::string& path, uint32_t base) 
 
 int CommandCreate(const Options& options, const std::string& library, int kind) {
     if (FileExistsOnDisk(library)) Fail(library, "already exists");
+    WriteLock lock(library);
+    if (lock.Existed()) Fail(library, "already exists");
     OutputFile out(library);
     {
         CoreSession core;
-        core.Create(out.TempPath(), static_cast<int16_t>(kind), library);
+        core.Create(out.PathToMake(), static_cast<int16_t>(kind), library);
         core.Close(library);
     }
     out.Commit();
@@ -433,6 +435,7 @@ int CommandList(const Options& options, const std::string& library, bool all, bo
 int CommandAdd(const Options& options, const std::string& library,
                const std::vector<std::string>& files, const std::string& as_name) {
     if (!as_name.empty() && files.size() != 1) Fail("", "--as names one file only", kExitUsage);
+    WriteLock lock(library);
     const std::vector<uint8_t> start = ReadFileRange(library, 0, 4);
     if (LooksLikeExecutable(start.data(), start.size()))
         Fail(library, "is a program: members are added to a library file (unembed it, add, and "
