@@ -34,6 +34,7 @@ namespace tx {
 namespace {
 
 constexpr uint16_t kSignatureBytes = 64;
+constexpr uint16_t kReadOnlyAttribute = 0x01; // FAT attribute bit
 
 // The message of a module file that cannot be replaced: the path twice, then
 // the system's error number.
@@ -103,6 +104,13 @@ int CompareWithMember(const char* path, const char* name, int16_t selector) {
                : kDiffers;
 }
 
+bool ReadOnlyFile(const char* path) {
+    FindRecord record{};
+    const int found = DiskFindFirst(path, &record, 0);
+    DiskFindClose(&record);
+    return found && (record.attributes & kReadOnlyAttribute) != 0;
+}
+
 void StopCannotReplace(const char* path, int32_t error) {
     char message[kMessageSize];
     wsprintfA(message, kCannotReplace, path, path, static_cast<long>(error));
@@ -139,6 +147,9 @@ bool MakeScratchDirectory(const char* directory, char* scratch) {
 // private directory can be had there.
 bool CopyIntoPlace(const char* name, int16_t selector, const char* directory, const char* path) {
     if (std::strlen(path) + kScratchMax > static_cast<size_t>(kModulePathMax)) return false;
+    // A read-only module file is not replaced, whatever a rename would be let
+    // do (Wine lets it): as its delete is refused, the start stops.
+    if (ReadOnlyFile(path)) StopCannotReplace(path, ERROR_ACCESS_DENIED);
     char scratch[kModulePathMax + 1];
     if (!MakeScratchDirectory(directory, scratch)) return false;
     char copy[kModulePathMax + 1];

@@ -35,7 +35,7 @@ running() {
 start() {
     sleep "$(printf '0.%03d' $(((round % 5) * 20 * ($1 - 1))))"
     if [ "$TXE2E_MODE" = wine ]; then
-        TXTRACE_ENV=e2e timeout 120 "$TXE2E_WINERUN" --prefix "$TXE2E_WINEPREFIX" "$dir/$exe"
+        TXTRACE_ENV=e2e WINEDEBUG=-all,trace+relay timeout 120 "$TXE2E_WINERUN" --prefix "$TXE2E_WINEPREFIX" "$dir/$exe"
     else
         TXTRACE_ENV=e2e timeout 120 "$dir/$exe"
     fi >"$dir/stdout.$1" 2>"$dir/stderr.$1"
@@ -67,8 +67,8 @@ while [ "$round" -le "$rounds" ]; do
     while [ "$n" -le "$starts" ]; do
         s=$(cat "$dir/status.$n")
         [ "$s" = 1 ] || fail "start $n of $starts ended with status $s"
-        if grep -q 'Sanitizer\|runtime error:\|MessageBox' "$dir/stderr.$n"; then
-            fail "start $n: $(grep -m1 'Sanitizer\|runtime error:\|MessageBox' "$dir/stderr.$n")"
+        if grep -q 'Sanitizer\|runtime error:\|\[MessageBox\|Call user32\.MessageBoxA(' "$dir/stderr.$n"; then
+            fail "start $n: $(grep -m1 'Sanitizer\|runtime error:\|\[MessageBox\|Call user32\.MessageBoxA(' "$dir/stderr.$n")"
         fi
         n=$((n + 1))
     done

@@ -395,6 +395,13 @@ void WriteLock::Take(const std::string& path, int wait_seconds) {
             if (::stat(target_.c_str(), &now) == 0 && now.st_dev == st.st_dev &&
                 now.st_ino == st.st_ino)
                 break;
+        } else if (errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL) {
+            // A file system that keeps no locks: written as before, unguarded.
+            std::fprintf(stderr,
+                         "txlib: %s: its file system cannot lock it; a second txlib writing it "
+                         "at the same time could undo this one's work\n",
+                         path.c_str());
+            break;
         } else if (errno != EWOULDBLOCK) {
             const std::string reason = Reason();
             close(fd);

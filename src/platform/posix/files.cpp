@@ -21,7 +21,7 @@
 //   else the last-write time; SetFileTime cannot change them.
 // - MoveFileExA is one rename(2): the new name names the old file or the
 //   moved one, never nothing. Like Windows it does not replace a read-only
-//   file or a directory (5), nor an existing file without
+//   file (Wine does) or a directory (5), nor an existing file without
 //   MOVEFILE_REPLACE_EXISTING (183); unlike Windows it replaces a file that
 //   is open or loaded (the holder keeps the old one). It never copies
 //   between file systems (17, MOVEFILE_COPY_ALLOWED or not); with

@@ -443,6 +443,9 @@ TEST(Files, MoveFileExReplacesOnlyWhatItMay) {
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(c.to);
+        // Wine replaces a read-only file; Windows and our layer do not.
+        if (filetest::OnWine() && std::string(c.to) == "ro.txt") continue;
+        dir.write("new.txt", "new");
         EXPECT_FAILS(MoveFileExA(from.c_str(), dir.win(c.to).c_str(), c.flags), c.error);
         EXPECT_EQ(dir.read("new.txt"), "new");
     }
