@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 
@@ -154,17 +155,19 @@ bool RemoveLeftover(const std::string& path) {
 #endif
 }
 
-// Removes the temporary files of `name` in `directory` that txlib processes
-// which have ended left behind, saying so.
-void RemoveLeftovers(const std::string& directory, const std::string& name) {
+// Removes the temporary files in `directory` that txlib processes which have
+// ended left behind, saying so; each directory is looked through once.
+void RemoveLeftovers(const std::string& directory) {
+    static std::set<std::string> done;
+    if (!done.insert(directory).second) return;
     std::vector<std::pair<std::string, unsigned long>> found;
 #ifdef _WIN32
     WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((directory + name + kTemporaryMark + "*").c_str(), &entry);
+    HANDLE search = FindFirstFileA((directory + "*" + kTemporaryMark + "*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         unsigned long pid = 0;
-        if (TemporaryNameOf(entry.cFileName, name, &pid)) found.emplace_back(entry.cFileName, pid);
+        if (TemporaryNameOf(entry.cFileName, &pid)) found.emplace_back(entry.cFileName, pid);
     } while (FindNextFileA(search, &entry));
     FindClose(search);
 #else
@@ -172,7 +175,7 @@ void RemoveLeftovers(const std::string& directory, const std::string& name) {
     if (listing == nullptr) return;
     while (const dirent* entry = readdir(listing)) {
         unsigned long pid = 0;
-        if (TemporaryNameOf(entry->d_name, name, &pid)) found.emplace_back(entry->d_name, pid);
+        if (TemporaryNameOf(entry->d_name, &pid)) found.emplace_back(entry->d_name, pid);
     }
     closedir(listing);
 #endif
@@ -189,9 +192,12 @@ void RemoveLeftovers(const std::string& directory, const std::string& name) {
 
 // The mode a new file gets: 0666 less the umask.
 unsigned NewFileMode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666u & ~static_cast<unsigned>(mask);
+    static const unsigned mode = [] {
+        const mode_t mask = umask(0);
+        umask(mask);
+        return 0666u & ~static_cast<unsigned>(mask);
+    }();
+    return mode;
 }
 
 // Puts a directory's entries on disk. File systems that cannot are let be.
@@ -270,10 +276,10 @@ int64_t FileSizeOnDisk(const std::string& path) {
     return size;
 }
 
-bool TemporaryNameOf(const std::string& name, const std::string& final_name, unsigned long* pid) {
-    const std::string prefix = final_name + kTemporaryMark;
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
-    const std::string rest = name.substr(prefix.size());
+bool TemporaryNameOf(const std::string& name, unsigned long* pid) {
+    const size_t mark = name.rfind(kTemporaryMark);
+    if (mark == 0 || mark == std::string::npos) return false;
+    const std::string rest = name.substr(mark + sizeof kTemporaryMark - 1);
     const size_t dash = rest.find('-');
     if (dash == 0 || dash == std::string::npos || dash > 10 || dash + 1 == rest.size())
         return false;
@@ -438,7 +444,7 @@ OutputFile::OutputFile(std::string final_path) : final_(std::move(final_path)), 
     }
     std::string directory, name;
     SplitPath(target_, &directory, &name);
-    RemoveLeftovers(directory, name);
+    RemoveLeftovers(directory);
 
     // Made anew: an existing name, a link among them, is never opened.
     const std::string stem = target_ + kTemporaryMark + std::to_string(OwnProcess()) + "-";
@@ -558,13 +564,23 @@ void OutputFile::Commit() {
     Close();
     // Replaced only where the file was there, and locked, at the start.
     const bool replace = lock_ == nullptr || lock_->Existed();
+    // A library or a program written under a lock is put on disk before it
+    // takes its name, and its directory after, so that a power cut leaves
+    // the old file or the new one. An extracted member is not: it can be
+    // extracted again, and syncing each of many files would multiply the
+    // time extraction takes.
+    const bool durable = lock_ != nullptr;
 #ifdef _WIN32
-    HANDLE file = CreateFileA(temp_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    const bool synced = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    if (!synced) Fail(final_, "cannot put it on disk (" + SystemReason() + "); nothing written");
-    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (durable) {
+        HANDLE file = CreateFileA(temp_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        const bool synced = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        if (!synced)
+            Fail(final_, "cannot put it on disk (" + SystemReason() + "); nothing written");
+    }
+    const DWORD flags =
+        (durable ? MOVEFILE_WRITE_THROUGH : 0) | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!MoveFileExA(temp_.c_str(), target_.c_str(), flags)) {
         const DWORD error = GetLastError();
         if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS))
@@ -598,16 +614,19 @@ void OutputFile::Commit() {
     }
     if (fchmod(fd, static_cast<mode_t>(mode)) != 0)
         Fail(final_, "cannot set its permissions: " + Reason());
-    if (fsync(fd) != 0) Fail(final_, "cannot put it on disk: " + Reason() + "; nothing written");
+    if (durable && fsync(fd) != 0)
+        Fail(final_, "cannot put it on disk: " + Reason() + "; nothing written");
     if (replace ? std::rename(temp_.c_str(), target_.c_str()) != 0 : !RenameNew(temp_, target_)) {
         if (!replace && errno == EEXIST)
             Fail(final_, "was made by someone else meanwhile; nothing written");
         Fail(final_, "cannot replace: " + Reason());
     }
     committed_ = true;
-    std::string directory, name;
-    SplitPath(target_, &directory, &name);
-    SyncDirectory(directory, final_);
+    if (durable) {
+        std::string directory, name;
+        SplitPath(target_, &directory, &name);
+        SyncDirectory(directory, final_);
+    }
 #endif
 }
 

@@ -1,10 +1,10 @@
 // Whole-file input and all-or-nothing output of the library tool.
 //
 // Every output is written under a temporary name in the directory of its
-// final name and renamed into place only once it is complete and on disk, so
-// that a failure, or a power cut, leaves the old file or the new one under the
-// name asked for, never a part. Temporary names are NAME.txlib-PID-RANDOM,
-// made anew (never through a link, never over another file) and removed on
+// final name and renamed into place only once it is complete (and, for a
+// library or a program, on disk), so that a failure, or a power cut, leaves
+// the old file or the new one under the name asked for, never a part. Temporary names are
+// NAME.txlib-PID-RANDOM, made anew (never through a link, never over another file) and removed on
 // every failure; those that an interrupted txlib left (files, or directories
 // holding one file) are removed by the next command that writes beside them,
 // which says so.
@@ -84,7 +84,7 @@ class OutputFile {
   public:
     // Creates a fresh temporary file beside `final_path` (beside the target,
     // when a WriteLock is held on that path), after removing the temporary
-    // files that interrupted commands left beside it.
+    // files that interrupted commands left in that directory.
     explicit OutputFile(std::string final_path);
     ~OutputFile(); // removes the temporary file unless committed
     OutputFile(const OutputFile&) = delete;
@@ -111,11 +111,12 @@ class OutputFile {
     // executable); nothing on Windows. A file that is replaced keeps its own.
     void KeepModeOf(const std::string& path);
 
-    // Puts the finished temporary file on disk, gives it the mode, owner and
-    // group of the file it replaces, renames it to the final name and puts
-    // the directory on disk. Without a WriteLock on the final name a file
-    // there is replaced; under one, a file that did not exist when the lock
-    // was taken is not (Failure: someone else made it meanwhile).
+    // Gives the finished temporary file the mode, owner and group of the
+    // file it replaces and renames it to the final name. Without a WriteLock
+    // on the final name a file there is replaced. Under one the file is put
+    // on disk before the rename and the directory after it, and a file that
+    // did not exist when the lock was taken is not replaced (Failure: someone
+    // else made it meanwhile).
     void Commit();
 
   private:
@@ -132,9 +133,9 @@ class OutputFile {
 };
 
 // Whether `name` (a file name without directory) is a temporary file name
-// that txlib gives a file written to `final_name`, and if so the id of the
-// process that made it.
-bool TemporaryNameOf(const std::string& name, const std::string& final_name, unsigned long* pid);
+// that txlib gives a file it writes (NAME.txlib-PID-RANDOM), and if so the id
+// of the process that made it.
+bool TemporaryNameOf(const std::string& name, unsigned long* pid);
 
 // Size of a file, or -1.
 int64_t FileSizeOnDisk(const std::string& path);
