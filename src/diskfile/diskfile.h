@@ -12,7 +12,8 @@
 // Successful operations clear it as documented per operation below.
 //
 // Calls that may touch an absent or removable drive (CreateFileA, DeleteFileA,
-// the stat of DiskIsRegularFile, and in filetime.h FindFirstFileA,
+// MoveFileExA, CreateDirectoryA, RemoveDirectoryA, the stat of
+// DiskIsRegularFile, and in filetime.h FindFirstFileA,
 // GetFileTime and SetFileTime) run with critical-error boxes switched off
 // (SetErrorMode(SEM_FAILCRITICALERRORS)); the previous mode is restored right
 // after the call.
@@ -94,6 +95,19 @@ int DiskClose(int16_t handle);
 // Deletes the file: 1 and the last disk error cleared, or 0 and the system's
 // error (2 for a missing file, and for one that someone else holds).
 int DiskDelete(const char* path);
+
+// Gives the file `from` the name `to` in one step, replacing a file of that
+// name: `to` names the old file or the new one at every moment, never a
+// partly written one or nothing. Both must lie on one volume. Answers 1 and
+// clears the last disk error, or 0 with the system's error: 5 for a `to` that
+// is read-only or a directory, and under Windows for one that is in use (a
+// loaded module); 2 for a missing `from`, and for a `to` someone else holds.
+int DiskReplace(const char* from, const char* to);
+
+// Makes or removes an (empty) directory: 1 and the last disk error cleared,
+// or 0 and the system's error (183 when the directory to make exists).
+int DiskMakeDirectory(const char* path);
+int DiskRemoveDirectory(const char* path);
 
 // Locks or unlocks `length` bytes from `offset` (32-bit ranges): 1 and the last
 // disk error cleared, or 0 and the system's error (33 for a range locked

@@ -1,5 +1,5 @@
-// Reading, writing, positioning, locking and deleting disk files, and the
-// path tests of the disk file layer.
+// Reading, writing, positioning, locking, deleting and replacing disk files,
+// making and removing directories, and the path tests of the disk file layer.
 #include "diskfile/diskfile.h"
 #include "diskfile/internal.h"
 #include "platform/crt.h"
@@ -117,6 +117,31 @@ int DiskDelete(const char* path) {
         return 0;
     }
     return disk::Outcome(disk::WithErrorsQuiet([&] { return DeleteFileA(path); }));
+}
+
+int DiskReplace(const char* from, const char* to) {
+    if (from == nullptr || to == nullptr) {
+        disk::SetErrorCode(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return disk::Outcome(
+        disk::WithErrorsQuiet([&] { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING); }));
+}
+
+int DiskMakeDirectory(const char* path) {
+    if (path == nullptr) {
+        disk::SetErrorCode(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return disk::Outcome(disk::WithErrorsQuiet([&] { return CreateDirectoryA(path, nullptr); }));
+}
+
+int DiskRemoveDirectory(const char* path) {
+    if (path == nullptr) {
+        disk::SetErrorCode(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return disk::Outcome(disk::WithErrorsQuiet([&] { return RemoveDirectoryA(path); }));
 }
 
 int DiskLock(int16_t handle, uint32_t offset, uint32_t length) {

@@ -6,8 +6,10 @@
 #include "diskfile/filetime.h"
 #include "launcher/modules.h"
 #include "support/memory.h"
+#include "vfile/devicename.h"
 #include "vfile/virtual.h"
 
+#include <cstdio>
 #include <cstring>
 
 #ifndef _WIN32
@@ -32,6 +34,7 @@ namespace tx {
 namespace {
 
 constexpr uint16_t kSignatureBytes = 64;
+constexpr uint16_t kReadOnlyAttribute = 0x01; // FAT attribute bit
 
 // The message of a module file that cannot be replaced: the path twice, then
 // the system's error number.
@@ -80,6 +83,95 @@ int MemberStamp(const char* name, int16_t selector, uint32_t* size, uint16_t* da
     SetLibrariesFirst(0);
     SetLibrarySearch(0);
     return opened;
+}
+
+// How a module file compares with its member.
+constexpr int kDiffers = 0;   // absent, or another size, date or time
+constexpr int kUpToDate = 1;  // the member's size, date and time
+constexpr int kNoMember = -1; // a file is there, but the member does not open
+
+int CompareWithMember(const char* path, const char* name, int16_t selector) {
+    if (!DiskIsRegularFile(path)) return kDiffers;
+    FindRecord record{};
+    const int found = DiskFindFirst(path, &record, 0);
+    DiskFindClose(&record);
+    uint32_t size = 0;
+    uint16_t date = 0, time = 0;
+    if (!MemberStamp(name, selector, &size, &date, &time)) return kNoMember;
+    return found && size == record.size && date == PackFatDate(record.when) &&
+                   time == PackFatTime(record.when)
+               ? kUpToDate
+               : kDiffers;
+}
+
+bool ReadOnlyFile(const char* path) {
+    FindRecord record{};
+    const int found = DiskFindFirst(path, &record, 0);
+    DiskFindClose(&record);
+    return found && (record.attributes & kReadOnlyAttribute) != 0;
+}
+
+void StopCannotReplace(const char* path, int32_t error) {
+    char message[kMessageSize];
+    wsprintfA(message, kCannotReplace, path, path, static_cast<long>(error));
+    StopStartup(message);
+}
+
+// The private directory a module is copied into before it takes its name:
+// "~TX", the process id and a count, beside the module. Another start never
+// uses the same one, since making it fails when it exists.
+constexpr char kScratchFormat[] = "%s\\~TX%lX-%u";
+constexpr size_t kScratchMax = 4 + 8 + 1 + 2; // "\~TX", the id, "-", the count
+constexpr unsigned kScratchAttempts = 16;
+
+bool MakeScratchDirectory(const char* directory, char* scratch) {
+    const auto id = static_cast<unsigned long>(GetCurrentProcessId());
+    for (unsigned attempt = 0; attempt < kScratchAttempts; ++attempt) {
+        const int length =
+            std::snprintf(scratch, kModulePathMax + 1, kScratchFormat, directory, id, attempt);
+        if (length < 0 || length > kModulePathMax) return false;
+        if (DiskMakeDirectory(scratch)) return true;
+        if (DiskLastError() != ERROR_ALREADY_EXISTS) return false; // left by a dead start
+    }
+    return false;
+}
+
+// Copies the member out into a private directory beside `path`, then gives
+// the copy the module's name in one step, so that the module file is always
+// absent, whole and old, or whole and new: another start that loads it
+// meanwhile never finds it half written. A copy that fails leaves the old
+// file. When the new copy cannot take the name, another start may have put
+// the module in place first (under Windows a loaded module cannot be
+// replaced): if the file is now up to date the start goes on, otherwise it
+// stops as when the file cannot be deleted. False, with nothing done, when no
+// private directory can be had there.
+bool CopyIntoPlace(const char* name, int16_t selector, const char* directory, const char* path) {
+    if (std::strlen(path) + kScratchMax > static_cast<size_t>(kModulePathMax)) return false;
+    // A read-only module file is not replaced, whatever a rename would be let
+    // do (Wine lets it): as its delete is refused, the start stops.
+    if (ReadOnlyFile(path)) StopCannotReplace(path, ERROR_ACCESS_DENIED);
+    char scratch[kModulePathMax + 1];
+    if (!MakeScratchDirectory(directory, scratch)) return false;
+    char copy[kModulePathMax + 1];
+    const int length = std::snprintf(copy, sizeof copy, "%s\\%s", scratch, name);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof copy) { // room was checked above
+        DiskRemoveDirectory(scratch);
+        return false;
+    }
+
+    SetLibrarySearch(1);
+    const int copied = FileCopy(-1, selector, copy, copy, nullptr);
+    SetLibrarySearch(0);
+    const int replaced = copied && DiskReplace(copy, path);
+    const int32_t error = DiskLastError();
+    if (!replaced) DiskDelete(copy);
+    DiskRemoveDirectory(scratch);
+    if (!copied || replaced) return true;
+    if (CompareWithMember(path, name, selector) == kUpToDate) return true;
+    // 2: the file is held by someone else (a sharing violation), which the
+    // delete of a module also passes over.
+    if (error != 2) StopCannotReplace(path, error);
+    return true;
 }
 
 } // namespace
@@ -136,6 +228,7 @@ int32_t EmbeddedLibraryOffset(const char* path) {
 
 bool PlainFileName(const char* name) {
     if (name == nullptr || name[0] == 0) return false;
+    if (ReservedDeviceName(name)) return false;
     if (std::strpbrk(name, "\\/:*?\"<>|") != nullptr) return false;
     for (const char* c = name; *c != 0; ++c)
         if (static_cast<unsigned char>(*c) < 0x20) return false;
@@ -157,24 +250,12 @@ void ExtractModule(const char* name, int16_t selector, const char* directory) {
     path[directory_length] = '\\';
     std::memcpy(path + directory_length + 1, name, name_length + 1);
 
-    if (DiskIsRegularFile(path)) {
-        FindRecord record{};
-        const int found = DiskFindFirst(path, &record, 0);
-        DiskFindClose(&record);
-        uint32_t size = 0;
-        uint16_t date = 0, time = 0;
-        if (!MemberStamp(name, selector, &size, &date, &time)) return; // left alone
-        if (found && size == record.size && date == PackFatDate(record.when) &&
-            time == PackFatTime(record.when))
-            return;
-    }
+    const int state = CompareWithMember(path, name, selector);
+    if (state == kUpToDate || state == kNoMember) return;
+    if (CopyIntoPlace(name, selector, directory, path)) return;
 
-    if (!DiskDelete(path) && DiskLastError() != 2) {
-        char message[kMessageSize];
-        wsprintfA(message, kCannotReplace, path, path, static_cast<long>(DiskLastError()));
-        StopStartup(message);
-    }
-
+    // No private directory beside the module: it is replaced where it lies.
+    if (!DiskDelete(path) && DiskLastError() != 2) StopCannotReplace(path, DiskLastError());
     SetLibrarySearch(1);
     FileCopy(-1, selector, path, path, nullptr);
     SetLibrarySearch(0);

@@ -4,6 +4,7 @@
 // LOCAL other than N in section EXETORVIX, into the Windows directory.
 #include "library/selfextract.h"
 
+#include "diskfile/diskfile.h"
 #include "launcher/modules.h"
 #include "library/embedded.h"
 #include "library/libtable.h"
@@ -54,8 +55,14 @@ int SelfExtract(const char* flags, HINSTANCE instance) {
     // never taken for the container.
     const int32_t base = EmbeddedLibraryOffset(own_path);
     if (base <= 0) return 0;
+    // A running program cannot be opened for writing, so the library is
+    // opened for reading only; with sharing on, other starts of the same
+    // program can still read their own file meanwhile.
     int16_t selector = -1;
-    if (LibraryOpenApplication(own_path, &selector, base) != 0) return 0;
+    const int shared = DiskSetSharedOpen(1);
+    const int opened = LibraryOpenApplication(own_path, &selector, base);
+    DiskSetSharedOpen(shared);
+    if (opened != 0) return 0;
 
     const size_t count = std::strlen(flags);
     for (int position = 0; position < kFlagPositions && static_cast<size_t>(position) < count;

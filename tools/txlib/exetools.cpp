@@ -273,6 +273,7 @@ class StreamedOutput {
 
 int CommandSlots(const Options& options, const std::string& exe,
                  const std::vector<std::pair<std::string, std::string>>& sets) {
+    WriteLock lock(exe, !sets.empty());
     std::optional<InputFile> program(std::in_place, exe);
     const ExeImage image = ParseExecutable(*program);
     if (image.strings.empty()) Fail(exe, image.strings_problem);
@@ -347,6 +348,7 @@ int CommandSlots(const Options& options, const std::string& exe,
 
 int CommandEmbed(const Options& options, const std::string& exe, const std::string& library,
                  const std::string& out_path, bool any_kind) {
+    WriteLock lock(out_path);
     std::optional<InputFile> program(std::in_place, exe);
     const ExeImage image = ParseExecutable(*program);
     if (!image.library_field)
@@ -390,6 +392,7 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
 }
 
 int CommandUnembed(const Options& options, const std::string& exe, const std::string& out_path) {
+    WriteLock lock(out_path);
     std::optional<InputFile> program(std::in_place, exe);
     const ExeImage image = ParseExecutable(*program);
     if (!image.library_field) Fail(exe, "has no embedded library: " + image.library_problem);

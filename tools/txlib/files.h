@@ -1,9 +1,21 @@
 // Input read by range and all-or-nothing output of the library tool.
 //
 // Inputs are read where they are needed, never whole, so that the memory a
-// command takes does not grow with the files it reads. Every output is written under a temporary
-// name in the directory of its final name and renamed into place only once it is complete, so that
-// a failure never leaves a partly written file under the name asked for.
+// command takes does not grow with the files it reads.
+//
+// Every output is written under a temporary name in the directory of its
+// final name and renamed into place only once it is complete (and, for a
+// library or a program, on disk), so that a failure, or a power cut, leaves
+// the old file or the new one under the name asked for, never a part.
+// Temporary names are NAME.txlib-PID-RANDOM, made anew (never through a link,
+// never over another file) and removed on every failure; those that an
+// interrupted txlib left (files, or directories holding one file) are removed
+// by the next command that writes beside them, which says so.
+//
+// A command that rewrites a file holds a WriteLock on it from before it reads
+// the file until the replacement is in place, so that two commands writing one
+// library or program run one after the other and neither loses the other's
+// work.
 #pragma once
 
 #include "bytesource.h"
@@ -58,9 +70,60 @@ std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t offset, siz
 
 bool FileExistsOnDisk(const std::string& path);
 
+// How long a command waits for another txlib that is writing the same file.
+constexpr int kWriteLockWaitSeconds = 60;
+
+// The right to rewrite one file, held from its construction to its end.
+//
+// A second WriteLock on the same file, in this or another txlib, waits until
+// the first is gone, at most `wait_seconds`, then fails (Failure, status 2).
+// A symbolic link is followed: its target is the file rewritten. Refused
+// (Failure, status 2, nothing written): a file that is not a regular file, a
+// file the caller may not write or that has no write permission at all (a
+// rename would bypass that), a file with several hard links (a new copy would
+// leave the other names with the old contents), and under POSIX a file that
+// belongs to another user when the caller is not root (the copy could not
+// keep its owner). A file that does not exist yet may be made by the command;
+// if someone else makes it meanwhile, the command fails rather than replace
+// it. With `wanted` false nothing is taken: the command turned out only to
+// read.
+class WriteLock {
+  public:
+    explicit WriteLock(const std::string& path, bool wanted = true,
+                       int wait_seconds = kWriteLockWaitSeconds);
+    ~WriteLock();
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+    // The file written: the path, or the target of the link it names.
+    const std::string& Target() const { return target_; }
+    // Whether the file existed when the lock was taken.
+    bool Existed() const { return existed_; }
+    // Its permission bits, owner and group then (POSIX).
+    unsigned Mode() const { return mode_; }
+    long Owner() const { return owner_; }
+    long Group() const { return group_; }
+
+  private:
+    void Take(const std::string& path, int wait_seconds);
+    void Release();
+
+    std::string path_;
+    std::string target_;
+    bool held_ = false;
+    bool existed_ = false;
+    unsigned mode_ = 0;
+    long owner_ = -1;
+    long group_ = -1;
+    intptr_t lock_ =
+        -1; // POSIX: the descriptor of the locked file; Windows: the lock file's handle
+};
+
 class OutputFile {
   public:
-    // Reserves a fresh temporary name beside `final_path`.
+    // Creates a fresh temporary file beside `final_path` (beside the target,
+    // when a WriteLock is held on that path), after removing the temporary
+    // files that interrupted commands left in that directory.
     explicit OutputFile(std::string final_path);
     ~OutputFile(); // removes the temporary file unless committed
     OutputFile(const OutputFile&) = delete;
@@ -69,7 +132,13 @@ class OutputFile {
     const std::string& TempPath() const { return temp_; }
     const std::string& FinalPath() const { return final_; }
 
-    // Creates the temporary file for writing through this object.
+    // For a writer that makes the file itself, and only where none is (the
+    // core creates a library so): a path where nothing is, inside a new
+    // directory of this output's own that no one else can write, in place of
+    // the temporary file. It becomes the temporary path.
+    const std::string& PathToMake();
+
+    // Opens a stream for writing the temporary file through this object.
     void Open();
     void Write(const void* data, size_t size);
     // Writes over bytes already written at `offset`, then carries on at the
@@ -80,20 +149,35 @@ class OutputFile {
     // Closes the stream (when open) without renaming.
     void Close();
 
-    // Gives the result the permission bits of `path` (an executable stays
-    // executable); nothing on Windows.
+    // Gives a new file the permission bits of `path` (an executable stays
+    // executable); nothing on Windows. A file that is replaced keeps its own.
     void KeepModeOf(const std::string& path);
 
-    // Renames the finished temporary file to the final name.
+    // Gives the finished temporary file the mode, owner and group of the
+    // file it replaces and renames it to the final name. Without a WriteLock
+    // on the final name a file there is replaced. Under one the file is put
+    // on disk before the rename and the directory after it, and a file that
+    // did not exist when the lock was taken is not replaced (Failure: someone
+    // else made it meanwhile).
     void Commit();
 
   private:
-    std::string final_;
+    std::string final_;  // as given, for messages
+    std::string target_; // where the file goes
     std::string temp_;
+    std::string private_; // the directory of PathToMake, when asked for
     std::FILE* stream_ = nullptr;
+    intptr_t file_ = -1; // POSIX: the temporary file's (or directory's) descriptor, locked
+                         // while it lives
+    const WriteLock* lock_ = nullptr;
     bool committed_ = false;
     std::string mode_of_;
 };
+
+// Whether `name` (a file name without directory) is a temporary file name
+// that txlib gives a file it writes (NAME.txlib-PID-RANDOM), and if so the id
+// of the process that made it.
+bool TemporaryNameOf(const std::string& name, unsigned long* pid);
 
 // Size of a file, or -1.
 int64_t FileSizeOnDisk(const std::string& path);

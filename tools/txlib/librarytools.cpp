@@ -15,6 +15,7 @@
 #include "diskfile/filetime.h"
 #include "library/container.h"
 #include "library/libtable.h"
+#include "vfile/devicename.h"
 #include "vfile/virtual.h"
 
 #include <cctype>
@@ -327,16 +328,7 @@ bool SafeFileName(const std::string& name, std::string* reason) {
         *reason = "ends in a dot or a space, which Windows drops";
         return false;
     }
-    // Device names, with or without an extension, name no file on Windows.
-    const std::string stem = UpperAscii(name.substr(0, name.find('.')));
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    bool device = false;
-    for (const char* d : kDevices)
-        device = device || stem == d;
-    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
-        stem[3] >= '0' && stem[3] <= '9')
-        device = true;
-    if (device) {
+    if (tx::ReservedDeviceName(name.c_str())) {
         *reason = "is a device name on Windows";
         return false;
     }
@@ -375,10 +367,12 @@ int LibraryInfo(const Options& options, const std::string& path, uint32_t base) 
 
 int CommandCreate(const Options& options, const std::string& library, int kind) {
     if (FileExistsOnDisk(library)) Fail(library, "already exists");
+    WriteLock lock(library);
+    if (lock.Existed()) Fail(library, "already exists");
     OutputFile out(library);
     {
         CoreSession core;
-        core.Create(out.TempPath(), static_cast<int16_t>(kind), library);
+        core.Create(out.PathToMake(), static_cast<int16_t>(kind), library);
         core.Close(library);
     }
     out.Commit();
@@ -442,6 +436,7 @@ int CommandList(const Options& options, const std::string& library, bool all, bo
 int CommandAdd(const Options& options, const std::string& library,
                const std::vector<std::string>& files, const std::string& as_name) {
     if (!as_name.empty() && files.size() != 1) Fail("", "--as names one file only", kExitUsage);
+    WriteLock lock(library);
     const std::vector<uint8_t> start = ReadFileRange(library, 0, 4);
     if (LooksLikeExecutable(start.data(), start.size()))
         Fail(library, "is a program: members are added to a library file (unembed it, add, and "

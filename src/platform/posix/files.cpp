@@ -1,6 +1,6 @@
 // Files of the POSIX layer: CreateFileA, ReadFile, WriteFile, SetFilePointer,
 // SetEndOfFile, GetFileSize, CloseHandle, DeleteFileA, LockFile, UnlockFile,
-// GetFileTime and SetFileTime over open/read/write/lseek.
+// GetFileTime, SetFileTime and MoveFileExA over open/read/write/lseek/rename.
 //
 // Where Windows and Linux part, the answers are Windows' as Wine gives them:
 // - Share modes are accepted and ignored: Linux cannot refuse a second open
@@ -19,6 +19,13 @@
 //   and deleting it fail with 5 even for root, as Wine does.
 // - Creation times come from the file system's birth time when it keeps one,
 //   else the last-write time; SetFileTime cannot change them.
+// - MoveFileExA is one rename(2): the new name names the old file or the
+//   moved one, never nothing. Like Windows it does not replace a read-only
+//   file (Wine does) or a directory (5), nor an existing file without
+//   MOVEFILE_REPLACE_EXISTING (183); unlike Windows it replaces a file that
+//   is open or loaded (the holder keeps the old one). It never copies
+//   between file systems (17, MOVEFILE_COPY_ALLOWED or not); with
+//   MOVEFILE_WRITE_THROUGH the directory of the new name is synced.
 // - ReadFile and WriteFile take no OVERLAPPED (87): every handle here is
 //   synchronous and the structure is opaque in this subset.
 #include "files.h"
@@ -26,6 +33,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -421,6 +429,54 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
     if (S_ISREG(st.st_mode) && ReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
     if (unlink(path.host.c_str()) != 0) return FailErrno(FALSE, path.parent_exists);
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    if (FaultEnter("MoveFileExA")) return FALSE;
+    if (!lpExistingFileName || !*lpExistingFileName || !lpNewFileName || !*lpNewFileName)
+        return Fail(ERROR_PATH_NOT_FOUND);
+    if (HasInvalidNameChar(lpExistingFileName, std::strlen(lpExistingFileName)) ||
+        HasInvalidNameChar(lpNewFileName, std::strlen(lpNewFileName)))
+        return Fail(ERROR_INVALID_NAME);
+    HostPathResult from, to;
+    DWORD error = 0;
+    if (!HostPath(lpExistingFileName, &from, &error) || !HostPath(lpNewFileName, &to, &error))
+        return Fail(error);
+    struct stat source;
+    if (lstat(from.host.c_str(), &source) != 0) return FailErrno(FALSE, from.parent_exists);
+    struct stat target;
+    const bool replacing = lstat(to.host.c_str(), &target) == 0 &&
+                           (target.st_dev != source.st_dev || target.st_ino != source.st_ino);
+    if (replacing) {
+        if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
+        if (S_ISDIR(target.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+        if (S_ISREG(target.st_mode) && ReadOnlyMode(target.st_mode))
+            return Fail(ERROR_ACCESS_DENIED);
+    }
+    int moved;
+    if (dwFlags & MOVEFILE_REPLACE_EXISTING) {
+        moved = rename(from.host.c_str(), to.host.c_str());
+    } else {
+        // Refused atomically when the new name appeared meanwhile.
+        moved = renameat2(AT_FDCWD, from.host.c_str(), AT_FDCWD, to.host.c_str(), RENAME_NOREPLACE);
+        if (moved != 0 && (errno == EINVAL || errno == ENOSYS))
+            moved = rename(from.host.c_str(), to.host.c_str()); // checked above
+    }
+    if (moved != 0) {
+        if (errno == EXDEV) return Fail(ERROR_NOT_SAME_DEVICE);
+        if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
+        return FailErrno(FALSE, to.parent_exists);
+    }
+    if (dwFlags & MOVEFILE_WRITE_THROUGH) {
+        const size_t slash = to.host.find_last_of('/');
+        const std::string directory = slash == 0 ? "/" : to.host.substr(0, slash);
+        const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return FailErrno(FALSE);
+        const int synced = fsync(fd);
+        close(fd);
+        if (synced != 0) return FailErrno(FALSE);
+    }
     return TRUE;
 }
 

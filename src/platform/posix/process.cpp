@@ -1,4 +1,5 @@
-// Environment block, WIN.INI, the Windows directory and directories.
+// Environment block, WIN.INI, the Windows directory, directories and the
+// process id.
 //
 // The Windows directory is the host directory named by TX_WINDIR (default
 // /tmp); win.ini is read from it.
@@ -194,6 +195,10 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
         return FailErrno(FALSE, false);
     }
     return TRUE;
+}
+
+DWORD WINAPI GetCurrentProcessId(void) {
+    return static_cast<DWORD>(getpid());
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR path) {

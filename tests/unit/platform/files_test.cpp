@@ -1,6 +1,6 @@
 // CreateFileA, ReadFile, WriteFile, SetFilePointer, SetEndOfFile,
-// GetFileSize, CloseHandle, DeleteFileA, LockFile, UnlockFile, GetFileTime
-// and SetFileTime: the same checks natively and under Wine.
+// GetFileSize, CloseHandle, DeleteFileA, MoveFileExA, LockFile, UnlockFile,
+// GetFileTime and SetFileTime: the same checks natively and under Wine.
 #include "filetest.h"
 #include "platform/fault.h"
 #include "platform/win32.h"
@@ -417,6 +417,51 @@ TEST(Files, ReadOnlyFileRefusesWritersAndDelete) {
     EXPECT_FAILS(DeleteFileA(dir.win("ro.txt").c_str()), ERROR_ACCESS_DENIED);
     fs::permissions(dir.host("ro.txt"), fs::perms::owner_write, fs::perm_options::add);
     EXPECT_TRUE(DeleteFileA(dir.win("ro.txt").c_str()));
+}
+
+// What a replacing move refuses, and that a refused move changes nothing.
+TEST(Files, MoveFileExReplacesOnlyWhatItMay) {
+    ScratchDir dir;
+    namespace fs = std::filesystem;
+    dir.write("new.txt", "new");
+    dir.write("old.txt", "old");
+    dir.write("ro.txt", "read-only");
+    fs::permissions(dir.host("ro.txt"),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    fs::create_directory(dir.host("sub"));
+    const std::string from = dir.win("new.txt");
+    struct Case {
+        const char* to;
+        DWORD flags;
+        DWORD error;
+    } refused[] = {
+        {"old.txt", 0, ERROR_ALREADY_EXISTS},
+        {"ro.txt", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+        {"sub", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+        {"nodir\\x.txt", MOVEFILE_REPLACE_EXISTING, ERROR_PATH_NOT_FOUND},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.to);
+        // Wine replaces a read-only file; Windows and our layer do not.
+        if (filetest::OnWine() && std::string(c.to) == "ro.txt") continue;
+        dir.write("new.txt", "new");
+        EXPECT_FAILS(MoveFileExA(from.c_str(), dir.win(c.to).c_str(), c.flags), c.error);
+        EXPECT_EQ(dir.read("new.txt"), "new");
+    }
+    EXPECT_EQ(dir.read("old.txt"), "old");
+    EXPECT_EQ(dir.read("ro.txt"), "read-only");
+    EXPECT_FAILS(MoveFileExA(dir.win("missing.txt").c_str(), dir.win("old.txt").c_str(),
+                             MOVEFILE_REPLACE_EXISTING),
+                 ERROR_FILE_NOT_FOUND);
+
+    EXPECT_TRUE(MoveFileExA(from.c_str(), dir.win("old.txt").c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    EXPECT_EQ(dir.read("old.txt"), "new");
+    EXPECT_FALSE(fs::exists(dir.host("new.txt")));
+    EXPECT_TRUE(MoveFileExA(dir.win("old.txt").c_str(), dir.win("fresh.txt").c_str(), 0));
+    EXPECT_EQ(dir.read("fresh.txt"), "new");
+    fs::permissions(dir.host("ro.txt"), fs::perms::owner_write, fs::perm_options::add);
 }
 
 TEST(Files, TwoHandlesLockingTheSameByte) {

@@ -89,10 +89,16 @@ TEST(FindSectionHeader, FirstMatchEndedByZeroOrByTheEnd) {
 }
 
 TEST(PlainFileName, OnlyANameWithoutDirectoryOrDrive) {
-    EXPECT_TRUE(PlainFileName("TX413EXE.DLL"));
-    EXPECT_TRUE(PlainFileName("..DLL"));
+    for (const char* name : {"TX413EXE.DLL", "..DLL", "CONSOLE.DLL", "COM10.DLL", "LPTX.DLL",
+                             "NULL.DLL", "COM.DLL", "XCON.DLL"})
+        EXPECT_TRUE(PlainFileName(name)) << name;
     for (const char* name : {"", ".", "..", "..\\TX413EXE.DLL", "SUB/X.DLL", "C:X.DLL", "*.DLL",
                              "...", "  ", "X.DLL.", "X.DLL ", "X\x01.DLL"})
+        EXPECT_FALSE(PlainFileName(name)) << name;
+    // Names that Windows opens as devices, whatever the extension.
+    for (const char* name :
+         {"CON.DLL", "nul.dll", "Aux", "PRN.X.DLL", "COM1.DLL", "lpt9.dll", "COM0.DLL",
+          "COM\xB9.DLL", "LPT\xB2.DLL", "com\xB3", "CON .DLL", "CONIN$.DLL", "conout$"})
         EXPECT_FALSE(PlainFileName(name)) << name;
 }
 
@@ -174,4 +180,97 @@ TEST_F(EmbeddedTest, NothingWrittenForAbsentMembersOrUnsafeNames) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.host("sub")),
                             std::filesystem::directory_iterator()),
               1);
+}
+
+namespace {
+
+// A library whose member TX413EXE.DLL spans three copy chunks, and an older
+// module file of that name beside it.
+class ReplaceTest : public EmbeddedTest {
+  protected:
+    void SetUp() override {
+        EmbeddedTest::SetUp();
+        if (!txplat::FaultsSupported()) GTEST_SKIP() << txtest::kNoFaultsReason;
+        FixtureContainer spec;
+        spec.members = {{"TX413EXE.DLL", data}};
+        Put("app.lib", spec);
+        selector = OpenLib("app.lib");
+        dir.write("TX413EXE.DLL", kOld);
+    }
+
+    void Extract() { ExtractModule("TX413EXE.DLL", selector, dir.win().c_str()); }
+    bool Holds(const std::string& bytes) const { return dir.read("TX413EXE.DLL") == bytes; }
+
+    // The files of the directory: nothing else is left behind.
+    size_t Entries() const {
+        return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir.host()),
+                                                 std::filesystem::directory_iterator()));
+    }
+
+    static constexpr const char* kOld = "an older module";
+    const std::string data = txtest::Pattern(150000, 5);
+    int16_t selector = -1;
+};
+
+} // namespace
+
+// Whatever goes wrong, the module's name never names a part of a copy or
+// nothing: the old file stays until the new one is whole.
+TEST_F(ReplaceTest, OldModuleStaysWholeWhenTheNewCopyFails) {
+    struct Case {
+        const char* what;
+        const char* call;
+        uint32_t error;
+        int skip;
+    } cases[] = {
+        {"a write fails in the second chunk", "WriteFile", ERROR_DISK_FULL, 20},
+        {"the copy cannot be created", "CreateFileA", ERROR_ACCESS_DENIED, 0},
+        {"the copy cannot take the name: held by another", "MoveFileExA", ERROR_SHARING_VIOLATION,
+         0},
+    };
+    for (const Case& c : cases) {
+        dir.write("TX413EXE.DLL", kOld);
+        txplat::FaultClear();
+        txplat::FaultInject(c.call, c.error, c.skip);
+        Extract();
+        EXPECT_GT(txplat::CallCount(c.call), c.skip) << c.what;
+        EXPECT_TRUE(Holds(kOld)) << c.what;
+        EXPECT_EQ(Entries(), 2u) << c.what;
+    }
+}
+
+// Another start put the module in place between this start's look and its
+// move, and has it loaded (under Windows it cannot be replaced then): this
+// start goes on with it.
+TEST_F(ReplaceTest, GoesOnWhenAnotherStartPutTheModuleInPlaceFirst) {
+    Extract();
+    ASSERT_TRUE(Holds(data));
+    txplat::FaultClear();
+    txplat::FaultInject("FindFirstFileA", ERROR_FILE_NOT_FOUND); // the first look misses it
+    txplat::FaultInject("MoveFileExA", ERROR_ACCESS_DENIED);
+    Extract();
+    EXPECT_EQ(txplat::CallCount("MoveFileExA"), 1);
+    EXPECT_TRUE(Holds(data));
+    EXPECT_EQ(Entries(), 2u);
+}
+
+TEST_F(ReplaceTest, StopsWhenAStaleModuleCannotBeReplaced) {
+    EXPECT_EXIT(
+        {
+            txplat::FaultInject("MoveFileExA", ERROR_ACCESS_DENIED);
+            Extract();
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "is in processing or you do not have right.*\n5\n");
+    EXPECT_TRUE(Holds(kOld));
+    EXPECT_EQ(Entries(), 2u);
+}
+
+// Where no private directory can be made beside the module, it is replaced
+// where it lies, as a directory that cannot be written still reports.
+TEST_F(ReplaceTest, ReplacedInPlaceWithoutAPrivateDirectory) {
+    txplat::FaultInject("CreateDirectoryA", ERROR_ACCESS_DENIED);
+    Extract();
+    EXPECT_EQ(txplat::CallCount("MoveFileExA"), 0);
+    EXPECT_TRUE(Holds(data));
 }

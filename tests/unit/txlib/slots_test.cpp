@@ -104,7 +104,8 @@ TEST(MemberNames, OnlyPlainNamesAreStoredOrWritten) {
     }
     for (const char* name : {"", "NAME123456789", "A/B", "A\\B", "C:X", "A*", "..", ".", "\xE5X"})
         EXPECT_FALSE(txlib::ValidMemberName(name, &reason)) << name;
-    for (const char* name : {"..X", "X..", "CON", "nul.txt", "COM1.DLL", "LPT9", "NAME.", "NAME "})
+    for (const char* name : {"..X", "X..", "CON", "nul.txt", "COM1.DLL", "LPT9", "NAME.", "NAME ",
+                             "COM\xB9", "lpt\xB2.txt", "COM\xB3.DLL", "CON .TXT"})
         EXPECT_FALSE(txlib::SafeFileName(name, &reason)) << name;
     EXPECT_TRUE(txlib::SafeFileName("CONSOLE.TXT", &reason));
 }
