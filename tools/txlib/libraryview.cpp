@@ -167,7 +167,8 @@ LibraryView::LibraryView(CoreSession& core) : core_(core) {
 }
 
 int LibraryView::Find(const std::string& name) const {
-    if (name.empty() || name.size() > static_cast<size_t>(tx::kPathMax)) return -1;
+    // The launcher's member path, "|" and the name, fits 260 characters.
+    if (name.empty() || name.size() > kLongNameMax) return -1;
     char buffer[tx::kPathMax + 1];
     tx::CopyBounded(buffer, name.c_str(), tx::kPathMax);
     tx::LibrarySelect(core_.Selector());

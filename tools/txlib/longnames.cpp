@@ -98,9 +98,16 @@ std::string ShortName(const std::string& long_name,
         dot == std::string::npos ? std::string() : ShortPart(last.substr(dot + 1), 3);
     if (stem.empty()) stem = "TX";
     for (unsigned n = 1;; ++n) {
-        const std::string suffix = "~" + std::to_string(n);
-        const std::string candidate =
-            stem.substr(0, 8 - suffix.size()) + suffix + (extension.empty() ? "" : "." + extension);
+        // Built by appending: concatenating short strings trips a false
+        // -Wrestrict of the MinGW compiler at -O3.
+        const std::string number = std::to_string(n);
+        std::string candidate = stem.substr(0, number.size() < 7 ? 7 - number.size() : 0);
+        candidate += '~';
+        candidate += number;
+        if (!extension.empty()) {
+            candidate += '.';
+            candidate += extension;
+        }
         if (!taken(candidate)) return candidate;
     }
 }

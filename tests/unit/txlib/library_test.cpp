@@ -217,6 +217,27 @@ TEST(Create, WritesEachDataByteOnceAndGrowsNoDirectory) {
                 static_cast<unsigned long>(kSize), static_cast<unsigned long>(written), calls);
 }
 
+TEST(Add, GrowsTheDirectoryOnceToWhatTheCommandNeeds) {
+    txtest::ScratchDir dir;
+    fs::create_directories(dir.host("more"));
+    for (int i = 0; i < 100; ++i)
+        dir.write("more/M" + std::to_string(i), txtest::Pattern(1000, static_cast<unsigned>(i)));
+    dir.write("A.TXT", "first");
+    const std::string library = Path(dir, "app.lib");
+    txlib::AddRequest request;
+    request.directory = dir.host().string();
+    request.paths = {"A.TXT"};
+    txlib::CommandCreate(kQuiet, library, 0, request);
+    // 29 free entries, then one growth for the 71 entries still needed.
+    request.paths.clear();
+    for (int i = 0; i < 100; ++i)
+        request.paths.push_back("M" + std::to_string(i));
+    request.directory = dir.host("more").string();
+    txlib::CommandAdd(kQuiet, library, request);
+    EXPECT_EQ(txtest::Get16(dir.read("app.lib"), 110), 101);
+    EXPECT_EQ(Members(library).size(), 101u);
+}
+
 TEST(Create, ATableOverTheLimitIsRefusedBeforeAnythingIsWritten) {
     txtest::ScratchDir dir;
     const std::string folder(200, 'D');
