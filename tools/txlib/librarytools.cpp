@@ -95,6 +95,19 @@ void RequireLibrary(const std::string& library) {
     if (!FileExistsOnDisk(library)) Fail(library, "no such library (txlib create makes one)");
 }
 
+// A library file, or the library embedded in a program, open for reading,
+// with the launcher's view of its members.
+struct ReadLibrary {
+    explicit ReadLibrary(const std::string& library)
+        : base((RequireLibrary(library), LibraryBase(library))),
+          record(core.Open(library, base, library)), view(core) {}
+
+    CoreSession core;
+    uint32_t base;
+    const tx::LibraryRecord* record;
+    const LibraryView view;
+};
+
 // A name or pattern from the command line as a member name: Windows-1252,
 // with '/' taken for the '\' between the parts of a long name.
 std::string NameArgument(const std::string& argument) {
@@ -677,14 +690,12 @@ int LibraryInfo(const Options& options, const std::string& path, uint32_t base) 
 }
 
 nlohmann::ordered_json ListJson(const std::string& library, const ListRequest& request) {
-    RequireLibrary(library);
-    const uint32_t base = LibraryBase(library);
-    CoreSession core;
-    const tx::LibraryRecord* record = core.Open(library, base, library);
-    const LibraryView view(core);
+    const ReadLibrary opened(library);
+    const tx::LibraryRecord* record = opened.record;
+    const LibraryView& view = opened.view;
     Json list;
     list["library"] = PathText(library);
-    list["offset"] = base;
+    list["offset"] = opened.base;
     list["kind"] = record->header->kind;
     list["members"] = Json::array();
     for (const MemberView* member : Select(view, request.names, request.all, library, "")) {
@@ -716,11 +727,9 @@ int CommandList(const Options& options, const std::string& library, const ListRe
         for (const Json& member : list["members"])
             if (member["state"] == "member" && !member["inside"].get<bool>()) ++damaged;
     } else {
-        RequireLibrary(library);
-        const uint32_t base = LibraryBase(library);
-        CoreSession core;
-        const tx::LibraryRecord* record = core.Open(library, base, library);
-        const LibraryView view(core);
+        const ReadLibrary opened(library);
+        const tx::LibraryRecord* record = opened.record;
+        const LibraryView& view = opened.view;
         WarnOfTable(view, library);
         const std::vector<const MemberView*> chosen =
             Select(view, request.names, request.all, library, "");
@@ -840,11 +849,10 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
 
 int CommandExtract(const Options& options, const std::string& library,
                    const ExtractRequest& request) {
-    RequireLibrary(library);
-    const uint32_t base = LibraryBase(library);
-    CoreSession core;
-    const tx::LibraryRecord* record = core.Open(library, base, library);
-    const LibraryView view(core);
+    ReadLibrary opened(library);
+    CoreSession& core = opened.core;
+    const tx::LibraryRecord* record = opened.record;
+    const LibraryView& view = opened.view;
     WarnOfTable(view, library);
 
     // The members to write, chosen and checked before anything is written.
