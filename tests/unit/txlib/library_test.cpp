@@ -221,7 +221,7 @@ TEST(Add, GrowsTheDirectoryOnceToWhatTheCommandNeeds) {
     txtest::ScratchDir dir;
     fs::create_directories(dir.host("more"));
     for (int i = 0; i < 100; ++i)
-        dir.write("more/M" + std::to_string(i), txtest::Pattern(1000, static_cast<unsigned>(i)));
+        dir.write(txtest::Numbered("more/M", i), txtest::Pattern(1000, static_cast<unsigned>(i)));
     dir.write("A.TXT", "first");
     const std::string library = Path(dir, "app.lib");
     txlib::AddRequest request;
@@ -231,7 +231,7 @@ TEST(Add, GrowsTheDirectoryOnceToWhatTheCommandNeeds) {
     // 29 free entries, then one growth for the 71 entries still needed.
     request.paths.clear();
     for (int i = 0; i < 100; ++i)
-        request.paths.push_back("M" + std::to_string(i));
+        request.paths.push_back(txtest::Numbered("M", i));
     request.directory = dir.host("more").string();
     txlib::CommandAdd(kQuiet, library, request);
     EXPECT_EQ(txtest::Get16(dir.read("app.lib"), 110), 101);
