@@ -206,7 +206,7 @@ class GrowthStep {
 
 // One file of create or add, with the member it goes to.
 struct Planned {
-    const InputFile* input;
+    const SourceFile* input;
     std::string name;       // the name given, case-folded: long or short
     std::string stored;     // the directory entry's name
     std::string shown;      // the name the summary gives: the replaced member's own, if any
@@ -223,7 +223,7 @@ struct AddPlan {
     uint64_t early = 0; // bytes written before the directory grows, if it does
 };
 
-std::string InputShown(const InputFile& input) {
+std::string InputShown(const SourceFile& input) {
     return input.disk_path == "-" ? std::string("standard input") : input.disk_path;
 }
 
@@ -238,7 +238,7 @@ AddPlan PlanAdd(const LibraryView* view, const tx::LibraryRecord* record, int ki
         Fail(library, view->TableProblem() + "; txlib does not rewrite it, nothing added");
     AddPlan plan;
     std::map<std::string, std::string> given; // name -> the input that gives it
-    for (const InputFile& input : inputs.files) {
+    for (const SourceFile& input : inputs.files) {
         const std::string name = FoldCase(as_name.empty() ? input.name : NameArgument(as_name));
         const std::string shown = InputShown(input);
         std::string reason;
@@ -394,7 +394,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
     for (const Planned& member : plan.members) {
-        const InputFile& input = *member.input;
+        const SourceFile& input = *member.input;
         const std::string shown = InputShown(input);
         uint64_t done;
         if (input.disk_path == "-") {
@@ -624,13 +624,13 @@ nlohmann::ordered_json LibraryInfoJson(const std::string& path, uint32_t base) {
         if (member.state == MemberView::kDeleted) ++deleted;
     }
     Json info;
-    info["file"] = PathText(path);
+    info["file"] = PathUtf8(path);
     info["offset"] = base;
-    info["size"] = library->end_of_data;
+    info["size"] = FileSizeOnDisk(path) - base;
     info["magic"] = Cp1252ToUtf8(std::string(h.magic, strnlen(h.magic, 14)));
     info["header_size"] = h.header_size;
     info["created"] =
-        h.create_date == 0 && h.create_time == 0
+        h.create_date == 0
             ? Json()
             : Json(FatDate(h.create_date) + " " + FatTime(h.create_date, h.create_time));
     info["kind"] = h.kind;
@@ -694,7 +694,7 @@ nlohmann::ordered_json ListJson(const std::string& library, const ListRequest& r
     const tx::LibraryRecord* record = opened.record;
     const LibraryView& view = opened.view;
     Json list;
-    list["library"] = PathText(library);
+    list["library"] = PathUtf8(library);
     list["offset"] = opened.base;
     list["kind"] = record->header->kind;
     list["members"] = Json::array();

@@ -127,7 +127,7 @@ std::string DisplayText(const std::string& text) {
 #endif
 }
 
-std::string PathText(const std::string& path) {
+std::string PathUtf8(const std::string& path) {
 #ifdef _WIN32
     return Cp1252ToUtf8(path);
 #else

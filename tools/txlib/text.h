@@ -35,6 +35,6 @@ std::string DisplayText(const std::string& text);
 // Windows converted from the code page; elsewhere kept where it is UTF-8,
 // with each byte that is not part of a UTF-8 character taken as Windows-1252
 // (byte 0xFF becomes U+00FF), so that the JSON made of it is always valid.
-std::string PathText(const std::string& path);
+std::string PathUtf8(const std::string& path);
 
 } // namespace txlib

@@ -9,14 +9,14 @@
 
 namespace txlib {
 
-struct InputFile {
+struct SourceFile {
     std::string disk_path; // where the file is read from (inside -C DIR when given)
     std::string name;      // member name: the relative path in Windows-1252, parts joined by '\'
     int64_t size = 0;      // bytes at the time of the walk; -1 for standard input
 };
 
 struct InputSet {
-    std::vector<InputFile> files;
+    std::vector<SourceFile> files;
     std::vector<std::string> empty_folders; // folders holding nothing, as disk paths
 };
 
