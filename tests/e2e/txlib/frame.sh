@@ -4,7 +4,7 @@
 
 txlib --version
 expect_status 0 "--version"
-expect_line "txlib 1.0" "--version"
+expect_match "^txlib [0-9]+\.[0-9]+(\.[0-9]+)?$" "--version"
 
 txlib --help
 expect_status 0 "--help"
