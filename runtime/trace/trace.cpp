@@ -2,7 +2,18 @@
 // interface and nothing more. Every call it receives is appended to the trace
 // file, and every command is answered from the reply script. Both files lie
 // beside the module: TXTRACE.LOG and TXREPLY.TXT (formats in README.md).
+//
+// The reader variant (TXTRACE_READER) also opens the library it is handed,
+// as a runtime does, and reads the members the script names through the
+// core's own lookup, long-name table included.
 #include "launcher/runtime_abi.h"
+
+#ifdef TXTRACE_READER
+#include "diskfile/diskfile.h"
+#include "library/libtable.h"
+#include "vfile/vfile.h"
+#include "vfile/virtual.h"
+#endif
 
 #ifdef _WIN32
 #include <windows.h>
@@ -60,7 +71,8 @@ struct Script {
     bool loaded = false;
     long refuse_init = 0;
     std::vector<Rule> rules;
-    std::string problems; // lines that could not be read, for the trace
+    std::vector<std::string> read_members; // reader: members to read from the library
+    std::string problems;                  // lines that could not be read, for the trace
 };
 
 Script g_script;
@@ -217,6 +229,12 @@ void LoadScript() {
             g_script.refuse_init = std::strtol(t.c_str() + 12, nullptr, 10);
             continue;
         }
+#ifdef TXTRACE_READER
+        if (t.compare(0, 12, "read-member ") == 0) {
+            g_script.read_members.push_back(Unescape(Trim(t.substr(12))));
+            continue;
+        }
+#endif
         size_t arrow = t.find(" => ");
         Reply reply;
         if (arrow == std::string::npos || !ParseReply(t.substr(arrow + 4), &reply)) {
@@ -335,6 +353,45 @@ size_t ReadOwnMemory(uintptr_t address, char* out, size_t count) {
     return "no TXTRACE_ENV";
 }
 
+#ifdef TXTRACE_READER
+// Opens the library as an application library (its long-name table loaded)
+// and reads each member the script names by its member path, through the
+// library's selector.
+void ReadMembers(const char* library) {
+    tx::DiskInitHandles(140);
+    tx::FileLayerInit();
+    tx::VirtualInit();
+    int16_t selector = -1;
+    const int opened = tx::LibraryOpenApplication(library, &selector, 0);
+    if (opened != 0)
+        TraceLine(std::string("  library not opened: ").append(std::to_string(opened)));
+    for (size_t i = 0; opened == 0 && i < g_script.read_members.size(); ++i) {
+        const std::string& name = g_script.read_members[i];
+        const std::string path = "|" + name;
+        int16_t handle;
+        if (!tx::FileOpenRead(path.c_str(), &handle, selector)) {
+            TraceLine(std::string("  member ").append(Escape(name)).append(": not found"));
+            continue;
+        }
+        std::string bytes;
+        char buffer[4096];
+        uint16_t got;
+        while ((got = tx::FileRead(handle, buffer, sizeof buffer)) > 0)
+            bytes.append(buffer, got);
+        tx::FileClose(handle);
+        TraceLine(std::string("  member ")
+                      .append(Escape(name))
+                      .append(": ")
+                      .append(std::to_string(bytes.size()))
+                      .append(" bytes: ")
+                      .append(Escape(bytes.substr(0, 64))));
+    }
+    if (opened == 0) tx::LibraryClose(selector);
+    tx::VirtualTerm();
+    tx::DiskTermHandles();
+}
+#endif
+
 } // namespace
 
 #ifdef _WIN32
@@ -382,6 +439,10 @@ TXTRACE_EXPORT int TXTRACE_CALL TXCALLC(unsigned char* block) {
         auto address = static_cast<uintptr_t>(std::strtoull(command + 5, nullptr, 10));
         if (address) TraceLine(std::string("  environment ").append(EnvironmentMark(address)));
     }
+#ifdef TXTRACE_READER
+    if (std::strncmp(command, "BIBLI,DISQUE,", 13) == 0 && !g_script.read_members.empty())
+        ReadMembers(command + 13);
+#endif
     return 1;
 }
 #endif

@@ -182,4 +182,13 @@ bool TemporaryNameOf(const std::string& name, unsigned long* pid);
 // Size of a file, or -1.
 int64_t FileSizeOnDisk(const std::string& path);
 
+// The path in a form that the system opens whatever its length: on Windows,
+// a path near the 260-character limit as "\\?\" and its absolute form (the
+// temporary name beside it is longer than the path); the path itself
+// elsewhere.
+std::string LongPathForm(const std::string& path);
+
+// Removes a folder if it is empty; nothing otherwise.
+void RemoveEmptyFolder(const std::string& path);
+
 } // namespace txlib

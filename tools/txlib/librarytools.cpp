@@ -1,15 +1,20 @@
 // The commands over library containers: create, list, info, add, extract.
 //
 // Containers are opened, read and written through the core's library layer,
-// so the tool accepts and writes exactly what the launcher does. A library
-// is changed on a copy under a temporary name, renamed over the original
-// only when every member went in.
+// so the tool accepts and writes exactly what the launcher does, and finds
+// members by the names the launcher finds them by. A library is changed on a
+// copy under a temporary name, renamed over the original only when every
+// member went in.
 #include "librarytools.h"
 
 #include "exeimage.h"
 #include "failure.h"
 #include "files.h"
+#include "libraryview.h"
+#include "longnames.h"
+#include "progress.h"
 #include "text.h"
+#include "tree.h"
 
 #include "diskfile/diskfile.h"
 #include "diskfile/filetime.h"
@@ -18,31 +23,29 @@
 #include "vfile/devicename.h"
 #include "vfile/virtual.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
-#include <system_error>
+#include <set>
 #include <sys/stat.h>
 
 #ifdef _WIN32
+#include <direct.h>
+#include <fcntl.h>
 #include <io.h>
-#define TXLIB_ISATTY(f) _isatty(_fileno(f))
-#else
-#include <unistd.h>
-#define TXLIB_ISATTY(f) isatty(fileno(f))
 #endif
 
 namespace txlib {
 
 namespace {
 
-constexpr int kHandles = 140;
-constexpr uint16_t kChunk = 60000;                  // bytes per member read or write
-constexpr uint32_t kProgressFrom = 4 * 1024 * 1024; // members shown with progress from here
-constexpr int64_t kContainerMax = 0x7FFFFFFF;       // offsets are signed 32-bit
+constexpr uint16_t kChunk = 60000;            // bytes per member read or write
+constexpr int64_t kContainerMax = 0x7FFFFFFF; // offsets are signed 32-bit
+constexpr int kLeastCapacity = 30;            // the directory of a new library, and the core's step
 constexpr uint16_t kDiskReadShared = tx::kDiskRead | tx::kDiskShareRead | tx::kDiskShareWrite;
+
+using Json = nlohmann::ordered_json;
 
 std::string Number(uint64_t value) {
     return std::to_string(value);
@@ -70,125 +73,10 @@ std::string FatTime(uint16_t date, uint16_t time) {
     return text;
 }
 
-std::string EntryName(const tx::DirEntry& entry) {
-    return std::string(entry.name, strnlen(entry.name, sizeof entry.name));
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
 }
-
-// A deleted entry's name, its lost first character shown as '?'.
-std::string ShownName(const tx::DirEntry& entry) {
-    std::string name = EntryName(entry);
-    if (entry.state != 1 && !name.empty() && static_cast<uint8_t>(name[0]) == tx::kEntryDeleted)
-        name[0] = '?';
-    return name;
-}
-
-std::string UpperAscii(std::string text) {
-    for (char& c : text)
-        c = tx::UpperAscii(c);
-    return text;
-}
-
-// A JSON string of UTF-8 text.
-std::string JsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (char c : utf8) {
-        const auto byte = static_cast<uint8_t>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04X", byte);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-// A path from the command line in UTF-8: as it is on Linux, from the
-// Windows code page on Windows.
-std::string PathUtf8(const std::string& path) {
-#ifdef _WIN32
-    return Cp1252ToUtf8(path);
-#else
-    return path;
-#endif
-}
-
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The core keeps paths in buffers of 260 characters.
-void CheckCorePath(const std::string& path) {
-    if (path.size() > static_cast<size_t>(tx::kPathMax))
-        Fail(path, "the path is longer than " + Number(tx::kPathMax) + " characters");
-}
-
-// The core's services for the length of one command, with its error
-// reports off: the tool says what failed in its own words.
-class CoreSession {
-  public:
-    CoreSession() {
-        tx::DiskInitHandles(kHandles);
-        tx::FileLayerInit();
-        tx::VirtualInit();
-        tx::g_layer.report_errors = 0;
-        tx::SetLibrarySearch(0);
-        tx::SetLibrariesFirst(0);
-    }
-    ~CoreSession() {
-        if (selector_ != -1) tx::LibraryClose(selector_);
-        tx::VirtualTerm();
-        tx::DiskTermHandles();
-    }
-    CoreSession(const CoreSession&) = delete;
-    CoreSession& operator=(const CoreSession&) = delete;
-
-    // Opens the container at `base` in `path` (checked first, so that damage
-    // is told precisely) and answers its record.
-    tx::LibraryRecord* Open(const std::string& path, uint32_t base, const std::string& shown) {
-        CheckCorePath(path);
-        const int64_t file_size = FileSizeOnDisk(path);
-        if (file_size < 0) Fail(shown, "cannot open: no such file");
-        if (file_size > kContainerMax)
-            Fail(shown, "is larger than 2 GiB, beyond a container's reach");
-        const uint64_t size = static_cast<uint64_t>(file_size) - base;
-        const size_t want = tx::kHeaderBlockSize + tx::kMaxDirEntries * tx::kDirEntrySize;
-        const std::vector<uint8_t> start = ReadFileRange(path, base, want);
-        CheckContainer(shown, start.data(), start.size(), size, false);
-        if (!tx::LibraryOpen(path.c_str(), &selector_, 0, 1, -1, -1, -1,
-                             static_cast<int32_t>(base)))
-            Fail(shown, "cannot be opened as a library container (disk error " +
-                            Number(static_cast<uint32_t>(tx::DiskLastError())) + ")");
-        return tx::LibraryRecordAt(static_cast<int16_t>(selector_ - tx::kSelectorBase));
-    }
-
-    // Makes a new container at `path`.
-    void Create(const std::string& path, int16_t kind, const std::string& shown) {
-        CheckCorePath(path);
-        if (!tx::LibraryOpen(path.c_str(), &selector_, 1, 0, kind, -1, -1, 0))
-            Fail(shown, "cannot be created (disk error " +
-                            Number(static_cast<uint32_t>(tx::DiskLastError())) + ")");
-    }
-
-    // Closes the library, writing its directory back; a failure is told.
-    void Close(const std::string& shown) {
-        const int16_t selector = selector_;
-        selector_ = -1;
-        if (selector != -1 && !tx::LibraryClose(selector))
-            Fail(shown, "cannot write its directory back (disk error " +
-                            Number(static_cast<uint32_t>(tx::DiskLastError())) + ")");
-    }
-
-    int16_t Selector() const { return selector_; }
-
-  private:
-    int16_t selector_ = -1;
-};
 
 // The library inside `path`: the file itself, or the one embedded in a
 // program. Answers its base offset.
@@ -205,49 +93,400 @@ uint32_t LibraryBase(const std::string& path) {
     return offset;
 }
 
-// Members in directory order: the valid ones, and with `all` the deleted
-// ones too.
-std::vector<int> ListedEntries(const tx::LibraryRecord& library, bool all) {
-    std::vector<int> out;
-    const int used = library.header->used < library.header->capacity ? library.header->used
-                                                                     : library.header->capacity;
-    for (int i = 0; i < used; ++i) {
-        const tx::DirEntry& entry = library.directory[i];
-        if (entry.state == 1 || (all && !tx::EntryNameEmpty(&entry))) out.push_back(i);
-    }
-    return out;
+void RequireLibrary(const std::string& library) {
+    if (!FileExistsOnDisk(library)) Fail(library, "no such library (txlib create makes one)");
 }
 
-class Progress {
-  public:
-    Progress(const Options& options, const std::string& name, uint32_t size)
-        : shown_(options.verbosity > 0 && size >= kProgressFrom && TXLIB_ISATTY(stderr)),
-          name_(DisplayText(name)), size_(size) {}
-    ~Progress() { Done(); }
-    // Clears the display.
-    void Done() {
-        if (shown_) std::fprintf(stderr, "\r%-12s      \r", "");
-        shown_ = false;
-    }
-    void Update(uint32_t done) {
-        if (!shown_) return;
-        const unsigned percent = static_cast<unsigned>(static_cast<uint64_t>(done) * 100 / size_);
-        if (percent == last_) return;
-        last_ = percent;
-        std::fprintf(stderr, "\r%-12s %3u%%", name_.c_str(), percent);
-        std::fflush(stderr);
-    }
+// A library file, or the library embedded in a program, open for reading,
+// with the launcher's view of its members.
+struct ReadLibrary {
+    explicit ReadLibrary(const std::string& library)
+        : base((RequireLibrary(library), LibraryBase(library))),
+          record(core.Open(library, base, library)), view(core) {}
 
-  private:
-    bool shown_;
-    std::string name_;
-    uint32_t size_;
-    unsigned last_ = 101;
+    CoreSession core;
+    uint32_t base;
+    const tx::LibraryRecord* record;
+    const LibraryView view;
 };
 
-bool IsDirectory(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
+// A name or pattern from the command line as a member name: Windows-1252,
+// with '/' taken for the '\' between the parts of a long name.
+std::string NameArgument(const std::string& argument) {
+    std::string name, error;
+    if (!ArgumentText(argument, &name, &error)) Fail(argument, "the member name " + error);
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+bool IsPattern(const std::string& name) {
+    return name.find_first_of("*?") != std::string::npos;
+}
+
+// The table member of a library whose long names are in use.
+bool IsTable(const LibraryView& view, const MemberView& member) {
+    return view.Searched() && view.HasTable() && FoldCase(member.stored) == kTableMember &&
+           !member.long_name;
+}
+
+// The entries that names and patterns select, each once, in the order
+// named; with no names, every member but the long-name table (and with
+// `all` every entry). A name or pattern that selects nothing fails.
+std::vector<const MemberView*> Select(const LibraryView& view,
+                                      const std::vector<std::string>& arguments, bool all,
+                                      const std::string& library, const std::string& nothing) {
+    std::vector<const MemberView*> chosen;
+    std::set<int> seen;
+    auto take = [&](const MemberView* member) {
+        if (seen.insert(member->index).second) chosen.push_back(member);
+    };
+    if (arguments.empty()) {
+        for (const MemberView& member : view.Entries())
+            if (all || (member.state == MemberView::kMember && !IsTable(view, member)))
+                take(&member);
+        return chosen;
+    }
+    for (const std::string& argument : arguments) {
+        const std::string name = NameArgument(argument);
+        if (IsPattern(name)) {
+            const std::string pattern = FoldCase(name);
+            bool matched = false;
+            for (const MemberView& member : view.Entries()) {
+                if (!all && member.state != MemberView::kMember) continue;
+                if (WildcardMatch(pattern, FoldCase(member.name)) ||
+                    WildcardMatch(pattern, FoldCase(member.stored))) {
+                    take(&member);
+                    matched = true;
+                }
+            }
+            if (!matched) Fail(library, "no member matches " + argument + nothing);
+        } else {
+            const MemberView* member = view.Entry(view.Find(name));
+            if (member == nullptr) Fail(library, "has no member " + argument + nothing);
+            take(member);
+        }
+    }
+    return chosen;
+}
+
+void WarnOfTable(const LibraryView& view, const std::string& library) {
+    if (!view.TableProblem().empty())
+        std::fprintf(stderr, "txlib: %s: %s\n", library.c_str(), view.TableProblem().c_str());
+}
+
+const char* StateName(MemberView::State state) {
+    switch (state) {
+    case MemberView::kMember:
+        return "member";
+    case MemberView::kHidden:
+        return "hidden";
+    case MemberView::kDeleted:
+        break;
+    }
+    return "deleted";
+}
+
+// Characters of a Windows-1252 name as the terminal shows it, padded with
+// spaces to `width` characters.
+std::string Padded(const std::string& name, size_t width) {
+    return DisplayText(name) + std::string(name.size() < width ? width - name.size() : 0, ' ');
+}
+
+// Sets the directory growth step for the length of one command.
+class GrowthStep {
+  public:
+    explicit GrowthStep(int step) : saved_(tx::g_layer.growth_step) {
+        tx::g_layer.growth_step = static_cast<int16_t>(step);
+    }
+    ~GrowthStep() { tx::g_layer.growth_step = saved_; }
+    GrowthStep(const GrowthStep&) = delete;
+    GrowthStep& operator=(const GrowthStep&) = delete;
+
+  private:
+    int16_t saved_;
+};
+
+// One file of create or add, with the member it goes to.
+struct Planned {
+    const SourceFile* input;
+    std::string name;       // the name given, case-folded: long or short
+    std::string stored;     // the directory entry's name
+    std::string shown;      // the name the summary gives: the replaced member's own, if any
+    bool replacing = false; // a valid member of that name is replaced
+    bool long_name = false; // reached through the long-name table
+};
+
+struct AddPlan {
+    std::vector<Planned> members;
+    std::vector<TableLine> lines; // the long-name table after the command
+    bool write_table = false;
+    int entries = 0;    // directory entries used after the command
+    uint64_t data = 0;  // bytes of the files (standard input not counted)
+    uint64_t early = 0; // bytes written before the directory grows, if it does
+};
+
+std::string InputShown(const SourceFile& input) {
+    return input.disk_path == "-" ? std::string("standard input") : input.disk_path;
+}
+
+// Names every input, checks the names against each other and against the
+// library (open in `view`, or none for a new library of `kind`), and gives
+// each long name a short one. Everything refused is refused here, before a
+// byte is written.
+AddPlan PlanAdd(const LibraryView* view, const tx::LibraryRecord* record, int kind,
+                const InputSet& inputs, const std::string& as_name, const std::string& library) {
+    const bool searched = view != nullptr ? view->Searched() : kind == 0;
+    if (view != nullptr && searched && !view->TableProblem().empty())
+        Fail(library, view->TableProblem() + "; txlib does not rewrite it, nothing added");
+    AddPlan plan;
+    std::map<std::string, std::string> given; // name -> the input that gives it
+    for (const SourceFile& input : inputs.files) {
+        const std::string name = FoldCase(as_name.empty() ? input.name : NameArgument(as_name));
+        const std::string shown = InputShown(input);
+        std::string reason;
+        if (name.empty()) Fail(shown, "has no name to be stored under; give one with --as");
+        if (name == kTableMember)
+            Fail(shown, std::string("the member name ") + kTableMember +
+                            " is the long-name table's; nothing added");
+        const bool fits = FitsEntry(name);
+        if (!fits && !ValidLongName(name, &reason))
+            Fail(shown,
+                 "the member name \"" + DisplayText(name) + "\" " + reason + "; nothing added");
+        if (!fits && !searched)
+            Fail(shown, "the member name \"" + DisplayText(name) +
+                            "\" does not fit a directory entry (12 characters, no folder), and a "
+                            "library of kind " +
+                            Number(static_cast<uint16_t>(kind)) +
+                            " has no long names; nothing added");
+        const auto [at, fresh] = given.emplace(name, shown);
+        if (!fresh)
+            Fail("", at->second + " and " + shown + " would both be stored as " +
+                         DisplayText(name) + "; nothing added");
+        plan.members.push_back({&input, name, "", name, false, false});
+        if (input.size > 0) plan.data += static_cast<uint64_t>(input.size);
+    }
+
+    // Names in use: every entry of the directory, and both sides of the table
+    // lines kept, so that a new short name neither replaces an entry nor is
+    // taken over by the table.
+    std::set<std::string> taken{kTableMember};
+    std::set<std::string> valid;
+    if (record != nullptr) {
+        for (int i = 0; i < record->header->capacity; ++i) {
+            const std::string entry = FoldCase(EntryName(record->directory[i]));
+            if (entry.empty()) continue;
+            taken.insert(entry);
+            if (record->directory[i].state == 1) valid.insert(entry);
+        }
+    }
+    if (view != nullptr) {
+        for (const TableLine& line : view->Lines()) {
+            if (FoldCase(line.stored) == kTableMember) continue;
+            plan.lines.push_back({line.long_name, FoldCase(line.stored)});
+            taken.insert(line.long_name);
+        }
+    }
+    for (const Planned& member : plan.members)
+        taken.insert(member.name);
+
+    // Names the launcher already finds, and names that fit an entry, are
+    // stored as they are; the others get a new short name.
+    std::map<std::string, std::string> stored_by; // stored name -> the input
+    auto claim = [&](Planned& member) {
+        const auto [at, fresh] = stored_by.emplace(member.stored, InputShown(*member.input));
+        if (!fresh)
+            Fail("", at->second + " and " + InputShown(*member.input) +
+                         " would both be stored as " + DisplayText(member.stored) +
+                         "; nothing added");
+        taken.insert(member.stored);
+    };
+    for (Planned& member : plan.members) {
+        const MemberView* found = view != nullptr ? view->Entry(view->Find(member.name)) : nullptr;
+        if (found != nullptr) {
+            member.stored = FoldCase(found->stored);
+            member.shown = found->name;
+            if (member.stored == kTableMember)
+                Fail(InputShown(*member.input),
+                     "the member name \"" + DisplayText(member.name) +
+                         "\" leads to the long-name table; nothing added");
+        } else if (FitsEntry(member.name)) {
+            member.stored = member.name;
+        } else {
+            continue;
+        }
+        member.replacing = valid.count(member.stored) != 0;
+        member.long_name = member.stored != member.name;
+        claim(member);
+    }
+    for (Planned& member : plan.members) {
+        if (!member.stored.empty()) continue;
+        member.stored = ShortName(
+            member.name, [&](const std::string& candidate) { return taken.count(candidate) != 0; });
+        member.long_name = true;
+        plan.lines.push_back({member.name, member.stored});
+        claim(member);
+    }
+
+    const std::string text = TableText(plan.lines);
+    const bool had_table = view != nullptr && view->HasTable();
+    plan.write_table = searched && (had_table ? text != view->TableText() : !plan.lines.empty());
+    if (text.size() > kTableMax)
+        Fail(library, "its long-name table would be " + Number(text.size()) +
+                          " bytes, more than the " + Number(kTableMax) +
+                          " the launcher reads; nothing added");
+    const int used = record != nullptr ? record->header->used : 0;
+    plan.entries = used + static_cast<int>(plan.members.size()) + (plan.write_table ? 1 : 0);
+    if (plan.entries > tx::kMaxDirEntries)
+        Fail(library, "would need " + Number(static_cast<uint64_t>(plan.entries)) +
+                          " directory entries, more than the " + Number(tx::kMaxDirEntries) +
+                          " a container holds; nothing added");
+    // The members written before the directory grows move with it.
+    if (record != nullptr && plan.entries > record->header->capacity) {
+        plan.early = static_cast<uint64_t>(record->end_of_data) -
+                     static_cast<uint64_t>(tx::ContainerNewSize(record->header->capacity));
+        int room = record->header->capacity - used;
+        for (const Planned& member : plan.members)
+            if (room-- > 0 && member.input->size > 0)
+                plan.early += static_cast<uint64_t>(member.input->size);
+    }
+    return plan;
+}
+
+// Writes `size` bytes from `read` into a new member, stamped with `date` and
+// `time` (or, with both 0, the current date and time).
+template <typename Reader>
+uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::string& library,
+                     const std::string& shown, uint16_t date, uint16_t time, Progress& progress,
+                     Reader read) {
+    tx::LibraryRecord* record = core.Record();
+    const uint16_t capacity = record->header->capacity;
+    const int64_t moved = record->end_of_data - tx::ContainerNewSize(capacity);
+    int16_t handle;
+    const std::string member = "|" + stored;
+    if (!tx::FileCreate(member.c_str(), &handle, core.Selector()))
+        Fail(library, "cannot take member " + DisplayText(stored));
+    if (record->header->capacity != capacity) progress.Add(static_cast<uint64_t>(moved));
+    std::vector<uint8_t> buffer(kChunk);
+    uint64_t done = 0;
+    for (;;) {
+        const uint16_t got = read(buffer.data(), kChunk);
+        if (got == 0) break;
+        if (record->end_of_data + static_cast<int64_t>(done) + got > kContainerMax)
+            Fail(shown, "would grow the library beyond 2 GiB, which a container cannot address");
+        if (tx::FileWrite(handle, buffer.data(), got) != got)
+            Fail(library, "cannot write member " + DisplayText(stored));
+        done += got;
+        progress.Add(got);
+    }
+    // The member takes the file's date and time, not the moment of the copy.
+    tx::g_layer.stamp_now = date == 0 && time == 0 ? 1 : 0;
+    tx::g_layer.stamp.attribute = tx::kStampAttribute;
+    tx::g_layer.stamp.date = date;
+    tx::g_layer.stamp.time = time;
+    if (!tx::FileClose(handle)) Fail(library, "cannot commit member " + DisplayText(stored));
+    return done;
+}
+
+// Writes the planned members and the table into the open library; the
+// summary lines go to `report`.
+void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan,
+                  const std::string& library, Progress& progress,
+                  std::vector<std::string>* report) {
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    for (const Planned& member : plan.members) {
+        const SourceFile& input = *member.input;
+        const std::string shown = InputShown(input);
+        uint64_t done;
+        if (input.disk_path == "-") {
+            done = WriteMember(core, member.stored, library, shown, 0, 0, progress,
+                               [&](uint8_t* buffer, uint16_t count) -> uint16_t {
+                                   const size_t got = std::fread(buffer, 1, count, stdin);
+                                   if (got < count && std::ferror(stdin))
+                                       Fail(shown, "cannot be read");
+                                   return static_cast<uint16_t>(got);
+                               });
+        } else {
+            CheckCorePath(input.disk_path);
+            int16_t file;
+            if (!tx::DiskOpen(input.disk_path.c_str(), kDiskReadShared, &file))
+                Fail(shown, "cannot open (disk error " + Number(tx::DiskLastError()) + ")");
+            struct Closer {
+                int16_t file;
+                ~Closer() { tx::DiskClose(file); }
+            } closer{file};
+            tx::DateTimeRecord when{};
+            const bool dated = tx::DiskGetFileTime(file, &when) != 0;
+            done = WriteMember(core, member.stored, library, shown,
+                               dated ? tx::PackFatDate(when) : 0, dated ? tx::PackFatTime(when) : 0,
+                               progress, [&](uint8_t* buffer, uint16_t count) -> uint16_t {
+                                   uint32_t got = 0;
+                                   if (!tx::DiskRead(file, buffer, count, &got))
+                                       Fail(shown, "cannot read (disk error " +
+                                                       Number(tx::DiskLastError()) + ")");
+                                   return static_cast<uint16_t>(got);
+                               });
+            if (static_cast<int64_t>(done) != input.size)
+                Fail(shown, "changed size while being read");
+        }
+        std::string line = (member.replacing ? "replaced " : "added ") + DisplayText(member.shown);
+        if (member.long_name && options.verbosity > 1) line += " as " + DisplayText(member.stored);
+        report->push_back(line + " (" + Number(done) + " bytes)");
+    }
+    if (plan.write_table) {
+        const std::string text = TableText(plan.lines);
+        size_t at = 0;
+        WriteMember(core, kTableMember, library, library, 0, 0, progress,
+                    [&](uint8_t* buffer, uint16_t count) -> uint16_t {
+                        const size_t n = std::min<size_t>(count, text.size() - at);
+                        std::memcpy(buffer, text.data() + at, n);
+                        at += n;
+                        return static_cast<uint16_t>(n);
+                    });
+    }
+}
+
+void PrintReport(const Options& options, const InputSet& inputs,
+                 const std::vector<std::string>& report) {
+    if (options.verbosity == 0) return;
+    for (const std::string& line : report)
+        std::printf("%s\n", line.c_str());
+    for (const std::string& folder : inputs.empty_folders)
+        std::printf("skipped empty folder %s\n", folder.c_str());
+}
+
+// The inputs of create and add, with --as checked against them.
+InputSet Inputs(const AddRequest& request) {
+    if (!request.as_name.empty()) {
+        if (request.paths.size() != 1) Fail("", "--as names one file only", kExitUsage);
+        const std::string& path = request.paths.front();
+        if (path != "-" &&
+            IsDirectory(request.directory.empty() ? path : request.directory + "/" + path))
+            Fail(path, "is a folder: --as names one file");
+    } else {
+        for (const std::string& path : request.paths)
+            if (path == "-") Fail("", "standard input (-) needs --as NAME", kExitUsage);
+    }
+    return CollectInputs(request.paths, request.directory);
+}
+
+// Makes each missing folder of `path`, noting those it made.
+void MakeFolders(const std::string& path, std::vector<std::string>* made) {
+    for (size_t at = 0; at != std::string::npos;) {
+        at = path.find_first_of("/\\", at + 1);
+        const std::string prefix = path.substr(0, at);
+        if (prefix.empty() || prefix.back() == ':' || IsDirectory(prefix)) continue;
+#ifdef _WIN32
+        const int failed = _mkdir(prefix.c_str());
+#else
+        const int failed = ::mkdir(prefix.c_str(), 0777);
+#endif
+        if (failed != 0 && !IsDirectory(prefix))
+            Fail(prefix, FileExistsOnDisk(prefix) ? "exists and is not a folder"
+                                                  : "cannot make the folder");
+        made->push_back(prefix);
+    }
 }
 
 } // namespace
@@ -319,7 +558,17 @@ bool ValidMemberName(const std::string& name, std::string* reason) {
 }
 
 bool SafeFileName(const std::string& name, std::string* reason) {
-    if (!ValidMemberName(name, reason)) return false;
+    if (name.empty() || name == "." || name == "..") {
+        *reason = "has an empty, \".\" or \"..\" part";
+        return false;
+    }
+    for (char c : name) {
+        const auto byte = static_cast<uint8_t>(c);
+        if (byte < 0x20 || byte == 0x7F || std::strchr("\\/:*?\"<>|", c) != nullptr) {
+            *reason = "holds a character that a file name cannot hold";
+            return false;
+        }
+    }
     if (name.find("..") != std::string::npos) {
         *reason = "holds \"..\"";
         return false;
@@ -335,10 +584,70 @@ bool SafeFileName(const std::string& name, std::string* reason) {
     return true;
 }
 
-int LibraryInfo(const Options& options, const std::string& path, uint32_t base) {
-    (void)options;
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+    size_t p = 0, n = 0;
+    size_t star = std::string::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (star != std::string::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+nlohmann::ordered_json LibraryInfoJson(const std::string& path, uint32_t base) {
     CoreSession core;
     const tx::LibraryRecord* library = core.Open(path, base, path);
+    const LibraryView view(core);
+    const tx::HeaderBlock& h = *library->header;
+    int members = 0, deleted = 0;
+    for (const MemberView& member : view.Entries()) {
+        if (member.state == MemberView::kMember) ++members;
+        if (member.state == MemberView::kDeleted) ++deleted;
+    }
+    Json info;
+    info["file"] = PathUtf8(path);
+    info["offset"] = base;
+    info["size"] = FileSizeOnDisk(path) - base;
+    info["magic"] = Cp1252ToUtf8(std::string(h.magic, strnlen(h.magic, 14)));
+    info["header_size"] = h.header_size;
+    info["created"] =
+        h.create_date == 0
+            ? Json()
+            : Json(FatDate(h.create_date) + " " + FatTime(h.create_date, h.create_time));
+    info["kind"] = h.kind;
+    info["scramble"] =
+        h.seed == tx::kSeedPlain ? Json() : Json{{"seed", h.seed}, {"method", h.method}};
+    info["version"] = h.version;
+    info["capacity"] = h.capacity;
+    info["used"] = h.used;
+    info["members"] = members;
+    info["deleted"] = deleted;
+    info["sorted"] = h.sorted != 0;
+    info["words"] = {h.word100, h.word2048};
+    return info;
+}
+
+int LibraryInfo(const Options& options, const std::string& path, uint32_t base) {
+    if (options.json) {
+        std::printf("%s\n", LibraryInfoJson(path, base).dump(2).c_str());
+        return 0;
+    }
+    CoreSession core;
+    const tx::LibraryRecord* library = core.Open(path, base, path);
+    const LibraryView view(core);
+    WarnOfTable(view, path);
     const tx::HeaderBlock& h = *library->header;
     if (base == 0) std::printf("file:              %s\n", path.c_str());
     std::printf("container:         %ld bytes from offset %lu\n",
@@ -355,119 +664,164 @@ int LibraryInfo(const Options& options, const std::string& path, uint32_t base) 
     else
         std::printf("scrambling:        seed %s, method %u\n", Hex16(h.seed).c_str(), h.method);
     std::printf("format version:    %u\n", h.version);
-    int members = 0, deleted = 0;
-    for (int i : ListedEntries(*library, true))
-        (library->directory[i].state == 1 ? members : deleted)++;
-    std::printf("directory:         %u entries, %u used: %d members, %d deleted\n", h.capacity,
+    int members = 0, deleted = 0, hidden = 0;
+    for (const MemberView& member : view.Entries())
+        (member.state == MemberView::kMember    ? members
+         : member.state == MemberView::kDeleted ? deleted
+                                                : hidden)++;
+    std::printf("directory:         %u entries, %u used: %d members, %d deleted", h.capacity,
                 h.used, members, deleted);
+    if (hidden > 0) std::printf(", %d that no lookup reaches", hidden);
+    std::printf("\n");
+    if (view.Searched() && view.HasTable())
+        std::printf("long names:        %u, in a table of %u bytes\n",
+                    static_cast<unsigned>(view.Lines().size()),
+                    static_cast<unsigned>(view.TableText().size()));
     std::printf("sorted:            %s\n", h.sorted ? "yes" : "no");
     std::printf("header words:      %u %u\n", h.word100, h.word2048);
     return 0;
 }
 
-int CommandCreate(const Options& options, const std::string& library, int kind) {
+nlohmann::ordered_json ListJson(const std::string& library, const ListRequest& request) {
+    const ReadLibrary opened(library);
+    const tx::LibraryRecord* record = opened.record;
+    const LibraryView& view = opened.view;
+    Json list;
+    list["library"] = PathUtf8(library);
+    list["offset"] = opened.base;
+    list["kind"] = record->header->kind;
+    list["members"] = Json::array();
+    for (const MemberView* member : Select(view, request.names, request.all, library, "")) {
+        const tx::DirEntry& e = record->directory[member->index];
+        Json item;
+        item["index"] = member->index;
+        item["name"] = Cp1252ToUtf8(member->name);
+        item["stored"] = Cp1252ToUtf8(member->stored);
+        item["state"] = StateName(member->state);
+        // Copies: the packed entry's fields cannot be bound to references.
+        item["size"] = static_cast<uint32_t>(e.size);
+        item["offset"] = static_cast<uint32_t>(e.offset);
+        item["allocated"] = static_cast<uint32_t>(e.allocated);
+        item["date"] = FatDate(e.date);
+        item["time"] = FatTime(e.date, e.time);
+        item["attribute"] = static_cast<unsigned>(e.attribute);
+        item["inside"] = tx::EntryInsideContainer(&e, record->end_of_data) != 0;
+        list["members"].push_back(item);
+    }
+    if (!view.TableProblem().empty()) list["warning"] = view.TableProblem();
+    return list;
+}
+
+int CommandList(const Options& options, const std::string& library, const ListRequest& request) {
+    int damaged = 0;
+    if (options.json) {
+        const Json list = ListJson(library, request);
+        std::printf("%s\n", list.dump(2).c_str());
+        for (const Json& member : list["members"])
+            if (member["state"] == "member" && !member["inside"].get<bool>()) ++damaged;
+    } else {
+        const ReadLibrary opened(library);
+        const tx::LibraryRecord* record = opened.record;
+        const LibraryView& view = opened.view;
+        WarnOfTable(view, library);
+        const std::vector<const MemberView*> chosen =
+            Select(view, request.names, request.all, library, "");
+        const bool verbose = options.verbosity > 1;
+        size_t width = 12;
+        for (const MemberView* member : chosen)
+            width = std::max(width, member->name.size());
+        if (options.verbosity > 0)
+            std::printf("%s %10s  %-10s %s%s%s%s\n", Padded("NAME", width).c_str(), "SIZE", "DATE",
+                        verbose || request.all ? "TIME    " : "TIME",
+                        verbose ? "  ENTRY     OFFSET  ALLOCATED" : "",
+                        request.all ? (verbose ? "  STATE  " : "  STATE") : "",
+                        verbose ? "  STORED" : "");
+        for (const MemberView* member : chosen) {
+            const tx::DirEntry& e = record->directory[member->index];
+            const bool inside = tx::EntryInsideContainer(&e, record->end_of_data) != 0;
+            if (member->state == MemberView::kMember && !inside) ++damaged;
+            std::printf("%s %10lu  %-10s %-8s", Padded(member->name, width).c_str(),
+                        static_cast<unsigned long>(e.size), FatDate(e.date).c_str(),
+                        FatTime(e.date, e.time).c_str());
+            if (verbose)
+                std::printf("  %5d %10lu %10lu", member->index,
+                            static_cast<unsigned long>(e.offset),
+                            static_cast<unsigned long>(e.allocated));
+            if (request.all) std::printf(verbose ? "  %-7s" : "  %s", StateName(member->state));
+            if (verbose) std::printf("  %s", DisplayText(member->stored).c_str());
+            if (!inside) std::printf("  (data outside the container)");
+            std::printf("\n");
+        }
+    }
+    if (damaged > 0)
+        Fail(library, "damaged: " + Number(static_cast<uint64_t>(damaged)) +
+                          " member(s) point outside the container");
+    return 0;
+}
+
+int CommandCreate(const Options& options, const std::string& library, int kind,
+                  const AddRequest& request) {
     if (FileExistsOnDisk(library)) Fail(library, "already exists");
     WriteLock lock(library);
     if (lock.Existed()) Fail(library, "already exists");
+    const InputSet inputs = Inputs(request);
+    const AddPlan plan = PlanAdd(nullptr, nullptr, kind, inputs, request.as_name, library);
+    // The directory is made as large as the command needs, so that it never
+    // grows and no data moves.
+    const int capacity = std::max(kLeastCapacity, plan.entries);
+    if (static_cast<uint64_t>(tx::ContainerNewSize(static_cast<uint16_t>(capacity))) + plan.data +
+            kTableMax >
+        static_cast<uint64_t>(kContainerMax))
+        Fail(library, "would grow beyond 2 GiB, which a container cannot address");
     OutputFile out(library);
+    std::vector<std::string> report;
     {
         CoreSession core;
-        core.Create(out.PathToMake(), static_cast<int16_t>(kind), library);
+        core.Create(out.PathToMake(), static_cast<int16_t>(kind), capacity, library);
+        Progress progress(options, plan.data);
+        WriteMembers(options, core, plan, library, progress, &report);
         core.Close(library);
     }
     out.Commit();
     if (options.verbosity > 0)
         std::printf("%s: new library of kind %d, %d entries\n", library.c_str(), kind & 0xFFFF,
-                    tx::g_layer.growth_step);
+                    capacity);
+    PrintReport(options, inputs, report);
     return 0;
 }
 
-int CommandList(const Options& options, const std::string& library, bool all, bool json) {
-    const uint32_t base = LibraryBase(library);
-    CoreSession core;
-    const tx::LibraryRecord* record = core.Open(library, base, library);
-    int damaged = 0;
-    const std::vector<int> entries = ListedEntries(*record, all);
-    if (json) {
-        std::printf("{\"library\": %s, \"offset\": %lu, \"kind\": %u, \"members\": [",
-                    JsonString(PathUtf8(library)).c_str(), static_cast<unsigned long>(base),
-                    record->header->kind);
-    } else if (options.verbosity > 0) {
-        std::printf("%-12s %10s  %-10s %s%s%s\n", "NAME", "SIZE", "DATE",
-                    options.verbosity > 1 || all ? "TIME    " : "TIME",
-                    options.verbosity > 1 ? "  ENTRY     OFFSET  ALLOCATED" : "",
-                    all ? "  STATE" : "");
-    }
-    bool first = true;
-    for (int i : entries) {
-        const tx::DirEntry& e = record->directory[i];
-        const bool inside = tx::EntryInsideContainer(&e, record->end_of_data) != 0;
-        if (e.state == 1 && !inside) ++damaged;
-        const std::string name = ShownName(e);
-        if (json) {
-            std::printf("%s\n  {\"index\": %d, \"name\": %s, \"state\": \"%s\", \"size\": %lu, "
-                        "\"offset\": %lu, \"allocated\": %lu, \"date\": \"%s\", \"time\": \"%s\", "
-                        "\"attribute\": %u, \"inside\": %s}",
-                        first ? "" : ",", i, JsonString(Cp1252ToUtf8(name)).c_str(),
-                        e.state == 1 ? "member" : "deleted", static_cast<unsigned long>(e.size),
-                        static_cast<unsigned long>(e.offset),
-                        static_cast<unsigned long>(e.allocated), FatDate(e.date).c_str(),
-                        FatTime(e.date, e.time).c_str(), e.attribute, inside ? "true" : "false");
-        } else {
-            std::string line = DisplayText(name);
-            line.resize(line.size() < 12 ? 12 : line.size(), ' ');
-            std::printf("%s %10lu  %-10s %-8s", line.c_str(), static_cast<unsigned long>(e.size),
-                        FatDate(e.date).c_str(), FatTime(e.date, e.time).c_str());
-            if (options.verbosity > 1)
-                std::printf("  %5d %10lu %10lu", i, static_cast<unsigned long>(e.offset),
-                            static_cast<unsigned long>(e.allocated));
-            if (all) std::printf("  %s", e.state == 1 ? "member" : "deleted");
-            if (!inside) std::printf("  (data outside the container)");
-            std::printf("\n");
-        }
-        first = false;
-    }
-    if (json) std::printf("%s]}\n", first ? "" : "\n");
-    if (damaged > 0)
-        Fail(library, "damaged: " + Number(damaged) + " member(s) point outside the container");
-    return 0;
-}
-
-int CommandAdd(const Options& options, const std::string& library,
-               const std::vector<std::string>& files, const std::string& as_name) {
-    if (!as_name.empty() && files.size() != 1) Fail("", "--as names one file only", kExitUsage);
+int CommandAdd(const Options& options, const std::string& library, const AddRequest& request) {
+    RequireLibrary(library);
     WriteLock lock(library);
     const std::vector<uint8_t> start = ReadFileRange(library, 0, 4);
     if (LooksLikeExecutable(start.data(), start.size()))
         Fail(library, "is a program: members are added to a library file (unembed it, add, and "
                       "embed it again)");
+    const InputSet inputs = Inputs(request);
 
-    // Every name and file is checked before anything is written.
-    struct Input {
-        std::string path;
-        std::string name;
-        int64_t size;
-    };
-    std::vector<Input> inputs;
-    int64_t total = 0;
-    for (const std::string& path : files) {
-        std::string name, error;
-        const std::string given = as_name.empty() ? BaseName(path) : as_name;
-        if (!ArgumentText(given, &name, &error)) Fail(path, "the member name " + error);
-        name = UpperAscii(name);
-        if (!ValidMemberName(name, &error))
-            Fail(path,
-                 "the member name \"" + DisplayText(name) + "\" " + error + "; nothing added");
-        if (IsDirectory(path)) Fail(path, "is a directory");
-        CheckCorePath(path);
-        const int64_t size = FileSizeOnDisk(path);
-        if (size < 0) Fail(path, "cannot open: no such file");
-        total += size;
-        inputs.push_back({path, name, size});
+    // Every name and file is checked against the library before anything is
+    // written.
+    AddPlan plan;
+    int step = kLeastCapacity;
+    {
+        CoreSession core;
+        const tx::LibraryRecord* record = core.Open(library, 0, library);
+        if (record->header->sorted)
+            Fail(library, "is sorted: members added to it would break its order; nothing added");
+        const LibraryView view(core);
+        plan = PlanAdd(&view, record, record->header->kind, inputs, request.as_name, library);
+        // One growth makes room for the whole command.
+        step = std::max(kLeastCapacity, plan.entries - record->header->capacity);
+    }
+    if (plan.members.empty() && !plan.write_table) {
+        PrintReport(options, inputs, {});
+        return 0;
     }
     const int64_t library_size = FileSizeOnDisk(library);
     if (library_size < 0) Fail(library, "no such library (txlib create makes one)");
-    if (library_size + total > kContainerMax)
+    if (static_cast<uint64_t>(library_size) + plan.data + static_cast<uint64_t>(step) * 48 +
+            kTableMax >
+        static_cast<uint64_t>(kContainerMax))
         Fail(library, "would grow beyond 2 GiB, which a container cannot address");
 
     OutputFile out(library);
@@ -478,154 +832,179 @@ int CommandAdd(const Options& options, const std::string& library,
     std::vector<std::string> report;
     {
         CoreSession core;
-        tx::LibraryRecord* record = core.Open(out.TempPath(), 0, library);
-        std::vector<uint8_t> buffer(kChunk);
-        for (const Input& input : inputs) {
-            int16_t file;
-            if (!tx::DiskOpen(input.path.c_str(), kDiskReadShared, &file))
-                Fail(input.path, "cannot open (disk error " + Number(tx::DiskLastError()) + ")");
-            tx::DateTimeRecord when{};
-            const bool dated = tx::DiskGetFileTime(file, &when) != 0;
-            std::string member = "|" + input.name;
-            bool replacing = false;
-            for (int i : ListedEntries(*record, false))
-                replacing = replacing || EntryName(record->directory[i]) == input.name;
-            int16_t handle;
-            if (!tx::FileCreate(member.c_str(), &handle, core.Selector())) {
-                tx::DiskClose(file);
-                Fail(library, record->header->used >= tx::kMaxDirEntries
-                                  ? "is full: a container holds at most 1000 entries"
-                                  : "cannot take member " + DisplayText(input.name));
-            }
-            Progress progress(options, input.name, static_cast<uint32_t>(input.size));
-            int64_t done = 0;
-            for (;;) {
-                uint32_t got = 0;
-                if (!tx::DiskRead(file, buffer.data(), kChunk, &got)) {
-                    tx::DiskClose(file);
-                    Fail(input.path,
-                         "cannot read (disk error " + Number(tx::DiskLastError()) + ")");
-                }
-                if (got == 0) break;
-                if (tx::FileWrite(handle, buffer.data(), static_cast<uint16_t>(got)) != got) {
-                    tx::DiskClose(file);
-                    Fail(library, "cannot write member " + DisplayText(input.name));
-                }
-                done += got;
-                progress.Update(static_cast<uint32_t>(done));
-            }
-            tx::DiskClose(file);
-            if (done != input.size) Fail(input.path, "changed size while being read");
-            // The member takes the file's date and time, not the moment of
-            // the copy.
-            tx::g_layer.stamp_now = 0;
-            tx::g_layer.stamp.attribute = tx::kStampAttribute;
-            tx::g_layer.stamp.date = dated ? tx::PackFatDate(when) : 0;
-            tx::g_layer.stamp.time = dated ? tx::PackFatTime(when) : 0;
-            if (!tx::FileClose(handle))
-                Fail(library, "cannot commit member " + DisplayText(input.name));
-            report.push_back((replacing ? "replaced " : "added ") + DisplayText(input.name) + " (" +
-                             Number(static_cast<uint64_t>(done)) + " bytes)");
-        }
+        core.Open(out.TempPath(), 0, library);
+        const GrowthStep growth(step);
+        Progress progress(options, plan.data + plan.early);
+        WriteMembers(options, core, plan, library, progress, &report);
         core.Close(library);
     }
     out.Commit();
-    if (options.verbosity > 0)
-        for (const std::string& line : report)
-            std::printf("%s\n", line.c_str());
+    PrintReport(options, inputs, report);
     return 0;
 }
 
 int CommandExtract(const Options& options, const std::string& library,
-                   const std::vector<std::string>& members, const std::string& directory) {
-    const uint32_t base = LibraryBase(library);
-    CoreSession core;
-    const tx::LibraryRecord* record = core.Open(library, base, library);
+                   const ExtractRequest& request) {
+    ReadLibrary opened(library);
+    CoreSession& core = opened.core;
+    const tx::LibraryRecord* record = opened.record;
+    const LibraryView& view = opened.view;
+    WarnOfTable(view, library);
 
-    // The entries to write, chosen and checked before anything is written:
-    // by name the first valid entry of that name, as the launcher finds it.
-    std::map<std::string, int> first_of;
-    for (int i : ListedEntries(*record, false))
-        first_of.emplace(EntryName(record->directory[i]), i);
-    std::vector<int> chosen;
-    if (members.empty()) {
-        for (int i : ListedEntries(*record, false))
-            if (first_of[EntryName(record->directory[i])] == i) chosen.push_back(i);
-    } else {
-        for (const std::string& argument : members) {
-            std::string name, error;
-            if (!ArgumentText(argument, &name, &error)) Fail(argument, "the member name " + error);
-            const auto it = first_of.find(UpperAscii(name));
-            if (it == first_of.end())
-                Fail(library, "has no member " + argument + "; nothing extracted");
-            chosen.push_back(it->second);
+    // The members to write, chosen and checked before anything is written.
+    const std::string nothing = "; nothing extracted";
+    const std::vector<const MemberView*> chosen =
+        Select(view, request.names, false, library, nothing);
+    for (const MemberView* member : chosen) {
+        if (!tx::EntryInsideContainer(&record->directory[member->index], record->end_of_data))
+            Fail(library, "damaged: member " + DisplayText(member->name) +
+                              " points outside the container" + nothing);
+    }
+
+    // Reads a member by the name the launcher opens it by.
+    auto copy = [&](const MemberView& member, auto write) {
+        const tx::DirEntry& entry = record->directory[member.index];
+        const std::string path = "|" + member.name;
+        int16_t handle;
+        if (!tx::FileOpenRead(path.c_str(), &handle, core.Selector()))
+            Fail(library, "cannot read member " + DisplayText(member.name));
+        std::vector<uint8_t> buffer(kChunk);
+        uint32_t done = 0;
+        while (done < entry.size) {
+            const uint32_t left = entry.size - done;
+            const uint16_t want = left < kChunk ? static_cast<uint16_t>(left) : kChunk;
+            const uint16_t got = tx::FileRead(handle, buffer.data(), want);
+            if (got != want) {
+                tx::FileClose(handle);
+                Fail(library, "cannot read member " + DisplayText(member.name));
+            }
+            write(buffer.data(), got);
+            done += got;
         }
-    }
-    for (int i : chosen) {
-        const tx::DirEntry& e = record->directory[i];
-        std::string reason;
-        if (!SafeFileName(EntryName(e), &reason))
-            Fail(library, "member \"" + DisplayText(EntryName(e)) + "\" " + reason +
-                              ": it would not be written inside the output directory; nothing "
-                              "extracted");
-        if (!tx::EntryInsideContainer(&e, record->end_of_data))
-            Fail(library, "damaged: member " + DisplayText(EntryName(e)) +
-                              " points outside the container; nothing extracted");
-    }
-    // The output directory is made when it does not exist yet, as archive
-    // extractors do; something else of that name is not replaced.
-    if (!IsDirectory(directory)) {
-        std::error_code ec;
-        if (std::filesystem::exists(directory, ec))
-            Fail(directory, "exists and is not a directory");
-        std::filesystem::create_directories(directory, ec);
-        if (ec || !IsDirectory(directory))
-            Fail(directory, "cannot make the output directory: " + ec.message());
+        tx::FileClose(handle);
+    };
+
+    if (request.to_stdout) {
+        if (chosen.size() != 1)
+            Fail(library,
+                 "-O writes one member, and " + Number(chosen.size()) + " are selected" + nothing);
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        copy(*chosen.front(), [](const uint8_t* data, uint16_t size) {
+            if (std::fwrite(data, 1, size, stdout) != size)
+                Fail("", "cannot write to standard output");
+        });
+        if (std::fflush(stdout) != 0) Fail("", "cannot write to standard output");
+        return 0;
     }
 
+    // Where each member goes: its long name's folders under the output
+    // folder, every part of it a safe name.
 #ifdef _WIN32
     const char separator = '\\';
 #else
     const char separator = '/';
 #endif
-    std::string prefix = directory;
+    std::string prefix = request.directory;
     if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') prefix += separator;
-    std::vector<uint8_t> buffer(kChunk);
-    for (int i : chosen) {
-        const tx::DirEntry entry = record->directory[i];
-        const std::string name = EntryName(entry);
-        OutputFile out(prefix + DisplayText(name));
-        CheckCorePath(out.TempPath());
-        const std::string member = "|" + name;
-        int16_t handle;
-        if (!tx::FileOpenRead(member.c_str(), &handle, core.Selector()))
-            Fail(library, "cannot read member " + DisplayText(name));
-        int16_t file;
-        if (!tx::DiskCreate(out.TempPath().c_str(), tx::kDiskRead | tx::kDiskWrite, &file)) {
-            tx::FileClose(handle);
-            Fail(out.FinalPath(), "cannot write (disk error " + Number(tx::DiskLastError()) + ")");
+    std::vector<std::string> targets;
+    std::set<std::string> files, folders;
+    uint64_t total = 0;
+    for (const MemberView* member : chosen) {
+        std::string target = prefix, folded;
+        size_t start = 0;
+        for (;;) {
+            const size_t end = member->name.find('\\', start);
+            const std::string part = member->name.substr(start, end - start);
+            std::string reason;
+            if (!SafeFileName(part, &reason))
+                Fail(library, "member \"" + DisplayText(member->name) + "\" " + reason +
+                                  ": it would not be written inside the output directory" +
+                                  nothing);
+            folded += FoldCase(part);
+            target += DisplayText(part);
+            if (end == std::string::npos) break;
+            if (FileExistsOnDisk(target) && !IsDirectory(target))
+                Fail(target, "is a file where member " + DisplayText(member->name) +
+                                 " needs a folder" + nothing);
+            folders.insert(folded);
+            folded += '\\';
+            target += separator;
+            start = end + 1;
         }
-        Progress progress(options, name, entry.size);
-        uint32_t done = 0;
-        bool ok = true;
-        while (ok && done < entry.size) {
-            const uint32_t left = entry.size - done;
-            const uint16_t want = left < kChunk ? static_cast<uint16_t>(left) : kChunk;
-            const uint16_t got = tx::FileRead(handle, buffer.data(), want);
-            ok = got == want && tx::DiskWrite(file, buffer.data(), got);
-            done += got;
-            progress.Update(done);
+        if (target.size() > static_cast<size_t>(tx::kPathMax))
+            Fail(target,
+                 "the path is longer than " + Number(tx::kPathMax) + " characters" + nothing);
+        files.insert(folded);
+        if (IsDirectory(target)) Fail(target, "is a folder" + nothing);
+        if (request.keep_old && FileExistsOnDisk(target))
+            Fail(target, "exists, and -k keeps old files" + nothing);
+        targets.push_back(target);
+        total += record->directory[member->index].size;
+    }
+    for (const std::string& folder : folders)
+        if (files.count(folder))
+            Fail(library,
+                 "member " + DisplayText(folder) + " would be both a file and a folder" + nothing);
+    if (FileExistsOnDisk(request.directory) && !IsDirectory(request.directory))
+        Fail(request.directory, "exists and is not a directory");
+
+    // Each file is written whole under a temporary name and renamed into
+    // place; after a failure, the files written so far stay and are named.
+    std::vector<std::string> made, written;
+    Progress progress(options, total);
+    try {
+        MakeFolders(prefix, &made);
+        for (size_t i = 0; i < chosen.size(); ++i) {
+            const MemberView& member = *chosen[i];
+            const std::string& target = targets[i];
+            const size_t slash = target.find_last_of("/\\");
+            if (slash != std::string::npos && slash >= prefix.size())
+                MakeFolders(target.substr(0, slash + 1), &made);
+            OutputFile out(LongPathForm(target));
+            out.Open();
+            copy(member, [&](const uint8_t* data, uint16_t size) {
+                out.Write(data, size);
+                progress.Add(size);
+            });
+            out.Close();
+            if (request.keep_old && FileExistsOnDisk(target))
+                Fail(target, "exists, and -k keeps old files");
+            out.Commit();
+            written.push_back(target);
+            const tx::DirEntry& entry = record->directory[member.index];
+            if (entry.date != 0) {
+                int16_t file;
+                bool dated = tx::DiskOpen(target.c_str(), tx::kDiskRead | tx::kDiskWrite, &file);
+                if (dated) {
+                    dated =
+                        tx::DiskSetFileTime(file, tx::UnpackFatDateTime(entry.date, entry.time));
+                    dated = tx::DiskClose(file) && dated;
+                }
+                if (!dated) Fail(target, "cannot set its date and time");
+            }
+            if (options.verbosity > 0) {
+                progress.Clear();
+                std::printf("%s (%lu bytes)\n", target.c_str(),
+                            static_cast<unsigned long>(entry.size));
+                std::fflush(stdout);
+            }
         }
-        tx::FileClose(handle);
-        if (ok && entry.date != 0)
-            ok = tx::DiskSetFileTime(file, tx::UnpackFatDateTime(entry.date, entry.time)) != 0;
-        const bool closed = tx::DiskClose(file) != 0;
-        progress.Done();
-        if (!ok || !closed) Fail(out.FinalPath(), "cannot extract member " + DisplayText(name));
-        out.Commit();
-        if (options.verbosity > 0)
-            std::printf("%s (%lu bytes)\n", out.FinalPath().c_str(),
-                        static_cast<unsigned long>(entry.size));
+    } catch (Failure& failure) {
+        progress.Clear();
+        for (auto folder = made.rbegin(); folder != made.rend(); ++folder)
+            RemoveEmptyFolder(*folder);
+        if (written.empty()) {
+            failure.message += nothing;
+        } else {
+            if (options.verbosity == 0)
+                for (const std::string& path : written)
+                    std::fprintf(stderr, "txlib: written %s\n", path.c_str());
+            failure.message +=
+                "; the " + Number(written.size()) + " file(s) written before it stay, each whole";
+        }
+        throw;
     }
     return 0;
 }

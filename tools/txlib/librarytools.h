@@ -1,8 +1,11 @@
-// The commands over library containers, run through the core's own library
-// layer (open-library table, directory lookup, member reading and writing).
+// The commands over library containers, run through the core's library layer
+// (open-library table, directory lookup with its long-name table, member
+// reading and writing).
 #pragma once
 
 #include "commands.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -25,20 +28,55 @@ void CheckContainer(const std::string& name, const uint8_t* data, size_t availab
 // reason when not.
 bool ValidMemberName(const std::string& name, std::string* reason);
 
-// Whether a member name can be written as a file inside the output
-// directory and nowhere else: a valid member name that is also no drive
-// letter, no "..", no device name and does not end in a dot or a space.
+// Whether one part of a member's name (the whole of a short name, or a part
+// of a long name between its backslashes) can be written as a file or folder
+// inside the output directory and nowhere else: no drive letter, no "..",
+// no device name, no character a file name cannot hold, and no dot or space
+// at its end.
 bool SafeFileName(const std::string& name, std::string* reason);
 
+// Whether a '*' and '?' pattern matches a name, both already case-folded:
+// '*' matches any run of characters (backslashes too), '?' any one.
+bool WildcardMatch(const std::string& pattern, const std::string& name);
+
 // "info" on a library container, or on the one embedded at `base` in a
-// program.
+// program; with options.json one JSON object (LibraryInfoJson).
 int LibraryInfo(const Options& options, const std::string& path, uint32_t base);
 
-int CommandCreate(const Options& options, const std::string& library, int kind);
-int CommandList(const Options& options, const std::string& library, bool all, bool json);
-int CommandAdd(const Options& options, const std::string& library,
-               const std::vector<std::string>& files, const std::string& as_name);
+// The header fields of the container at `base` in `path` as a JSON object:
+// file, offset, size, magic, header_size, created, kind, scramble (null or
+// {seed, method}), version, capacity, used, members, deleted, sorted, words.
+nlohmann::ordered_json LibraryInfoJson(const std::string& path, uint32_t base);
+
+struct ListRequest {
+    std::vector<std::string> names; // names and patterns; empty for all
+    bool all = false;               // deleted and hidden entries and the table too
+};
+
+// The members of a library (or of the one embedded in a program) as the JSON
+// document that "list --json" prints: library, offset, kind and members, each
+// with index, name (its long name, if any), stored, state, size, offset,
+// allocated, date, time, attribute and inside.
+nlohmann::ordered_json ListJson(const std::string& library, const ListRequest& request);
+
+struct AddRequest {
+    std::vector<std::string> paths; // files and folders; "-" for standard input
+    std::string as_name;            // --as: the member name of the one file
+    std::string directory;          // -C: the folder the paths are relative to
+};
+
+struct ExtractRequest {
+    std::vector<std::string> names; // names and patterns; empty for all
+    std::string directory = ".";    // -d
+    bool keep_old = false;          // -k: refuse to replace an existing file
+    bool to_stdout = false;         // -O: the one member's bytes to standard output
+};
+
+int CommandCreate(const Options& options, const std::string& library, int kind,
+                  const AddRequest& inputs);
+int CommandList(const Options& options, const std::string& library, const ListRequest& request);
+int CommandAdd(const Options& options, const std::string& library, const AddRequest& request);
 int CommandExtract(const Options& options, const std::string& library,
-                   const std::vector<std::string>& members, const std::string& directory);
+                   const ExtractRequest& request);
 
 } // namespace txlib

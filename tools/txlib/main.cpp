@@ -4,11 +4,15 @@
 #include "commands.h"
 #include "failure.h"
 #include "librarytools.h"
+#include "slotvalues.h"
 #include "txversion.h"
+
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,183 +20,197 @@ namespace {
 
 constexpr const char kVersion[] = "txlib " TX_VERSION;
 
-constexpr const char kUsage[] =
-    "usage: txlib [-q | -v] COMMAND ARGUMENTS\n"
-    "\n"
-    "Launcher programs:\n"
-    "  slots EXE                       show the configuration slots\n"
-    "  slots EXE --set SLOT=VALUE ...  set slots (SLOT: 1, 3, 5, 7, 9, 10, 11 or window,\n"
-    "                                  library, project, host, version, modules, flags)\n"
-    "  embed EXE LIB -o OUT            OUT: EXE with the library LIB embedded\n"
-    "        [--any-kind]              (also a library whose kind is not 0)\n"
-    "  unembed EXE -o LIB              write the embedded library out to LIB\n"
-    "  info EXE                        where the slots and the embedded library lie\n"
-    "\n"
-    "Library containers (LIB may be a program with an embedded library where it\n"
-    "is only read):\n"
-    "  create LIB [--kind N]           make an empty library (kind 0 by default)\n"
-    "  info LIB                        the header fields\n"
-    "  list LIB [--all] [--json]       the members; --all adds deleted entries\n"
-    "  add LIB FILE... [--as NAME]     add or replace members, keeping each file's\n"
-    "                                  date and time\n"
-    "  extract LIB [MEMBER...] [-d DIR]  write members (all by default) into DIR,\n"
-    "                                  with their dates and times\n"
-    "\n"
-    "  -q  say only what fails      -v  say more      --help      --version\n"
-    "\n"
-    "Exit status: 0 done, 1 wrong command line, 2 failed (nothing is written then).\n";
+constexpr const char kDescription[] =
+    "txlib: library containers (create, list, add, extract, info) and launcher programs\n"
+    "(slots, embed, unembed, info). A library that is only read may be a program with\n"
+    "an embedded library. Each command has its own help: txlib COMMAND --help.";
 
-[[noreturn]] void Usage(const std::string& message) {
-    txlib::Fail("", message + " (txlib --help shows the usage)", txlib::kExitUsage);
-}
+constexpr const char kFooter[] =
+    "Exit status: 0 done, 1 wrong command line, 2 failed. A failed create, add, slots\n"
+    "--set, embed or unembed writes nothing. A failed extract keeps the files it wrote\n"
+    "before the failure, each whole, and names them; no file is ever left half written.";
 
-struct CommandLine {
-    std::string command;
-    std::vector<std::string> arguments;
-    std::vector<std::pair<std::string, std::string>> sets;
-    std::string out, directory, as_name, kind;
-    bool all = false, json = false, any_kind = false, help = false, version = false;
-    bool has_out = false, has_directory = false, has_kind = false;
-};
-
-CommandLine Parse(int argc, char** argv, txlib::Options* options) {
-    CommandLine line;
-    bool options_end = false;
-    auto value = [&](int& i, const std::string& name) -> std::string {
-        if (i + 1 >= argc) Usage(name + " needs a value");
-        return argv[++i];
-    };
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (options_end || a.empty() || a[0] != '-' || a == "-") {
-            if (line.command.empty())
-                line.command = a;
-            else
-                line.arguments.push_back(a);
-        } else if (a == "--") {
-            options_end = true;
-        } else if (a == "-h" || a == "--help") {
-            line.help = true;
-        } else if (a == "--version") {
-            line.version = true;
-        } else if (a == "-q" || a == "--quiet") {
-            options->verbosity = 0;
-        } else if (a == "-v" || a == "--verbose") {
-            options->verbosity = 2;
-        } else if (a == "--set" || a.rfind("--set=", 0) == 0) {
-            const std::string pair = a == "--set" ? value(i, a) : a.substr(6);
-            const size_t equals = pair.find('=');
-            if (equals == std::string::npos || equals == 0) Usage("--set takes SLOT=VALUE");
-            line.sets.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
-        } else if (a == "-o" || a == "--output") {
-            line.out = value(i, a);
-            line.has_out = true;
-        } else if (a == "-d" || a == "--directory") {
-            line.directory = value(i, a);
-            line.has_directory = true;
-        } else if (a == "--as") {
-            line.as_name = value(i, a);
-            if (line.as_name.empty()) Usage("--as needs a name");
-        } else if (a == "--kind") {
-            line.kind = value(i, a);
-            line.has_kind = true;
-        } else if (a == "--all") {
-            line.all = true;
-        } else if (a == "--json") {
-            line.json = true;
-        } else if (a == "--any-kind") {
-            line.any_kind = true;
-        } else {
-            Usage("unknown option " + a);
-        }
-    }
-    return line;
-}
-
-// Options that the command does not take are refused rather than ignored.
-void Allow(const CommandLine& line, bool sets, bool out, bool directory, bool as, bool kind,
-           bool list_flags, bool any_kind) {
-    if (!sets && !line.sets.empty()) Usage(line.command + " takes no --set");
-    if (!out && line.has_out) Usage(line.command + " takes no -o");
-    if (!directory && line.has_directory) Usage(line.command + " takes no -d");
-    if (!as && !line.as_name.empty()) Usage(line.command + " takes no --as");
-    if (!kind && line.has_kind) Usage(line.command + " takes no --kind");
-    if (!list_flags && (line.all || line.json)) Usage(line.command + " takes no --all or --json");
-    if (!any_kind && line.any_kind) Usage(line.command + " takes no --any-kind");
-}
-
-void Count(const CommandLine& line, size_t least, size_t most) {
-    if (line.arguments.size() < least) Usage(line.command + ": too few arguments");
-    if (line.arguments.size() > most) Usage(line.command + ": too many arguments");
+[[noreturn]] void Usage(const std::string& message, const std::string& command = "") {
+    txlib::Fail("",
+                message + " (txlib " + (command.empty() ? "" : command + " ") +
+                    "--help shows the usage)",
+                txlib::kExitUsage);
 }
 
 int KindValue(const std::string& text) {
     char* end = nullptr;
     const long kind = std::strtol(text.c_str(), &end, 0);
     if (text.empty() || *end != 0 || kind < -1 || kind > 0xFFFF)
-        Usage("--kind takes a number from 0 to 65535 (or -1)");
+        Usage("--kind takes a number from 0 to 65535 (or -1)", "create");
     return static_cast<int>(kind);
 }
 
+// Every option may be given once.
+CLI::Option* Once(CLI::Option* option) {
+    return option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+}
+
+struct Line {
+    std::string exe, library, file, out, directory = ".", in_directory, as_name, kind;
+    std::vector<std::string> sets, paths, names;
+    bool any_kind = false, all = false, json = false, keep_old = false, to_stdout = false;
+};
+
 int Run(int argc, char** argv) {
     txlib::Options options;
-    const CommandLine line = Parse(argc, argv, &options);
-    if (line.help) {
-        std::fputs(kUsage, stdout);
-        return 0;
+    Line line;
+    CLI::App app(kDescription, "txlib");
+    app.footer(kFooter);
+    app.set_version_flag("--version", kVersion, "show the version");
+    app.set_help_flag("-h,--help", "show this help");
+    app.require_subcommand(1, 1);
+    CLI::Option* quiet = Once(app.add_flag("-q,--quiet")->description("say only what fails"));
+    CLI::Option* verbose = Once(app.add_flag("-v,--verbose")->description("say more"));
+
+    auto command = [&](const char* name, const char* what) {
+        CLI::App* sub = app.add_subcommand(name, what);
+        sub->fallthrough();
+        sub->footer(kFooter);
+        return sub;
+    };
+
+    CLI::App* slots = command("slots", "show a launcher's configuration slots, or set them");
+    slots->add_option("EXE", line.exe, "the launcher program")->required();
+    slots->add_option("--set", line.sets,
+                      "SLOT=VALUE: set a slot (SLOT: 1, 3, 5, 7, 9, 10, 11 or window, library,\n"
+                      "project, host, version, modules, flags); may be given for several slots");
+    Once(slots->add_flag("--json", line.json, "the slots as JSON"));
+
+    CLI::App* embed = command("embed", "OUT: a copy of EXE with the library LIB embedded");
+    embed->add_option("EXE", line.exe, "the launcher program")->required();
+    embed->add_option("LIB", line.library, "the library file")->required();
+    Once(embed->add_option("-o,--output", line.out, "the program to write"))->required();
+    Once(embed->add_flag("--any-kind", line.any_kind, "also a library whose kind is not 0"));
+
+    CLI::App* unembed = command("unembed", "write a program's embedded library out to a file");
+    unembed->add_option("EXE", line.exe, "the launcher program")->required();
+    Once(unembed->add_option("-o,--output", line.out, "the library file to write"))->required();
+
+    CLI::App* info =
+        command("info", "a library's header, or where a program keeps its slots and library");
+    info->add_option("FILE", line.file, "a library or a launcher program")->required();
+    Once(info->add_flag("--json", line.json, "as JSON"));
+
+    CLI::App* create = command("create", "make a library, empty or holding files and folders");
+    create->add_option("LIB", line.library, "the library file to make")->required();
+    create->add_option("PATH", line.paths,
+                       "files and folders to put in; each is named by its path as given");
+    Once(create->add_option("--kind", line.kind, "the library's kind (0 by default)"));
+    Once(create->add_option("-C,--directory", line.in_directory, "take the paths relative to DIR"));
+
+    CLI::App* list = command("list", "the members of a library");
+    list->add_option("LIB", line.library, "the library, or a program holding one")->required();
+    list->add_option("NAME", line.names, "members to show, by name or * and ? pattern");
+    Once(list->add_flag("-a,--all", line.all,
+                        "deleted entries, entries no lookup reaches and the long-name table too"));
+    Once(list->add_flag("--json", line.json, "as JSON"));
+
+    CLI::App* add = command("add", "add or replace members, keeping each file's date and time");
+    add->add_option("LIB", line.library, "the library file")->required();
+    add->add_option("PATH", line.paths,
+                    "files and folders, each named by its path as given; - for standard input")
+        ->required();
+    Once(add->add_option("--as", line.as_name, "the member name of the one file"));
+    Once(add->add_option("-C,--directory", line.in_directory, "take the paths relative to DIR"));
+
+    CLI::App* extract = command(
+        "extract", "write members (all by default) as files, with their folders, dates and times");
+    extract->add_option("LIB", line.library, "the library, or a program holding one")->required();
+    extract->add_option("MEMBER", line.names, "members to write, by name or * and ? pattern");
+    CLI::Option* directory = Once(
+        extract->add_option("-d,--directory", line.directory, "write into DIR (made if missing)"));
+    CLI::Option* keep =
+        Once(extract->add_flag("-k,--keep-old-files", line.keep_old,
+                               "refuse to replace a file that exists (nothing is written then)"));
+    Once(extract->add_flag("-O,--to-stdout", line.to_stdout,
+                           "write the one member's bytes to standard output"))
+        ->excludes(directory)
+        ->excludes(keep);
+
+    // The first word that is not an option names the command.
+    bool help = false, named = false;
+    for (int i = 1; i < argc && !named; ++i) {
+        const std::string word = argv[i];
+        help = help || word == "-h" || word == "--help" || word == "--version";
+        if (word == "--") break;
+        if (word.empty() || word[0] != '-') {
+            for (const CLI::App* sub : app.get_subcommands({}))
+                named = named || sub->get_name() == word;
+            if (!named) Usage("unknown command " + word);
+        }
     }
-    if (line.version) {
+    if (!named && !help) Usage("no command");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::CallForVersion&) {
         std::printf("%s\n", kVersion);
         return 0;
+    } catch (const CLI::ParseError& error) {
+        std::string message = error.what();
+        while (!message.empty() && message.back() == '\n')
+            message.pop_back();
+        // "--json: At Most 1 required but received 2" says that an option
+        // was repeated.
+        const size_t colon = message.find(": At Most 1 required");
+        if (colon != std::string::npos) message = message.substr(0, colon) + " is given twice";
+        std::string sub;
+        for (const CLI::App* s : app.get_subcommands())
+            sub = s->get_name();
+        Usage(message, sub);
     }
-    const std::string& c = line.command;
-    const auto& args = line.arguments;
-    if (c.empty()) Usage("no command");
+    // -q and -v: the last one given counts.
+    for (const CLI::Option* option : app.parse_order()) {
+        if (option == quiet) options.verbosity = 0;
+        if (option == verbose) options.verbosity = 2;
+    }
     options.json = line.json;
-    if (c == "slots") {
-        Allow(line, true, false, false, false, false, !line.all, false);
-        Count(line, 1, 1);
-        return txlib::CommandSlots(options, args[0], line.sets);
+
+    if (slots->parsed()) {
+        std::vector<std::pair<std::string, std::string>> sets;
+        std::set<unsigned> named;
+        for (const std::string& pair : line.sets) {
+            const size_t equals = pair.find('=');
+            if (equals == std::string::npos || equals == 0)
+                Usage("--set takes SLOT=VALUE", "slots");
+            const std::string key = pair.substr(0, equals);
+            const txlib::SlotInfo* slot = txlib::FindSlot(key);
+            if (slot != nullptr && !named.insert(slot->id).second)
+                Usage("--set gives slot " + key + " twice", "slots");
+            sets.emplace_back(key, pair.substr(equals + 1));
+        }
+        if (options.json && !sets.empty())
+            Usage("--json shows the slots; it does not set them", "slots");
+        return txlib::CommandSlots(options, line.exe, sets);
     }
-    if (c == "embed") {
-        Allow(line, false, true, false, false, false, false, true);
-        Count(line, 2, 2);
-        if (!line.has_out) Usage("embed needs -o OUT");
-        return txlib::CommandEmbed(options, args[0], args[1], line.out, line.any_kind);
+    if (embed->parsed())
+        return txlib::CommandEmbed(options, line.exe, line.library, line.out, line.any_kind);
+    if (unembed->parsed()) return txlib::CommandUnembed(options, line.exe, line.out);
+    if (info->parsed()) return txlib::CommandInfo(options, line.file);
+    if (create->parsed()) {
+        txlib::AddRequest request{line.paths, "", line.in_directory};
+        return txlib::CommandCreate(options, line.library,
+                                    line.kind.empty() ? 0 : KindValue(line.kind), request);
     }
-    if (c == "unembed") {
-        Allow(line, false, true, false, false, false, false, false);
-        Count(line, 1, 1);
-        if (!line.has_out) Usage("unembed needs -o LIB");
-        return txlib::CommandUnembed(options, args[0], line.out);
+    if (list->parsed())
+        return txlib::CommandList(options, line.library, txlib::ListRequest{line.names, line.all});
+    if (add->parsed()) {
+        if (!line.as_name.empty() && line.paths.size() != 1)
+            Usage("--as names one file only", "add");
+        return txlib::CommandAdd(options, line.library,
+                                 txlib::AddRequest{line.paths, line.as_name, line.in_directory});
     }
-    if (c == "info") {
-        Allow(line, false, false, false, false, false, !line.all, false);
-        Count(line, 1, 1);
-        return txlib::CommandInfo(options, args[0]);
-    }
-    if (c == "create") {
-        Allow(line, false, false, false, false, true, false, false);
-        Count(line, 1, 1);
-        return txlib::CommandCreate(options, args[0], line.has_kind ? KindValue(line.kind) : 0);
-    }
-    if (c == "list") {
-        Allow(line, false, false, false, false, false, true, false);
-        Count(line, 1, 1);
-        return txlib::CommandList(options, args[0], line.all, line.json);
-    }
-    if (c == "add") {
-        Allow(line, false, false, false, true, false, false, false);
-        Count(line, 2, static_cast<size_t>(-1));
-        return txlib::CommandAdd(options, args[0], {args.begin() + 1, args.end()}, line.as_name);
-    }
-    if (c == "extract") {
-        Allow(line, false, false, true, false, false, false, false);
-        Count(line, 1, static_cast<size_t>(-1));
-        return txlib::CommandExtract(options, args[0], {args.begin() + 1, args.end()},
-                                     line.has_directory ? line.directory : ".");
-    }
-    Usage("unknown command " + c);
+    if (line.to_stdout && line.names.size() != 1) Usage("-O writes one MEMBER, named", "extract");
+    return txlib::CommandExtract(
+        options, line.library,
+        txlib::ExtractRequest{line.names, line.directory, line.keep_old, line.to_stdout});
 }
 
 } // namespace

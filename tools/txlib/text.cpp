@@ -43,43 +43,51 @@ bool UnitToCp1252(uint32_t code_point, uint8_t* byte) {
     return false;
 }
 
+namespace {
+
+// The character of the UTF-8 sequence at `at`: its code point and length;
+// false when the bytes there are not one.
+bool DecodeUtf8(const std::string& utf8, size_t at, uint32_t* code_point, size_t* length) {
+    const auto lead = static_cast<uint8_t>(utf8[at]);
+    uint32_t cp;
+    size_t extra;
+    if (lead < 0x80) {
+        cp = lead;
+        extra = 0;
+    } else if ((lead & 0xE0) == 0xC0 && lead >= 0xC2) {
+        cp = lead & 0x1F;
+        extra = 1;
+    } else if ((lead & 0xF0) == 0xE0) {
+        cp = lead & 0x0F;
+        extra = 2;
+    } else if ((lead & 0xF8) == 0xF0 && lead <= 0xF4) {
+        cp = lead & 0x07;
+        extra = 3;
+    } else {
+        return false;
+    }
+    if (utf8.size() - at - 1 < extra) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+        const auto next = static_cast<uint8_t>(utf8[at + k]);
+        if ((next & 0xC0) != 0x80) return false;
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    const bool overlong = (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000);
+    if (overlong || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) return false;
+    *code_point = cp;
+    *length = 1 + extra;
+    return true;
+}
+
+} // namespace
+
 bool Utf8ToCp1252(const std::string& utf8, std::string* out, std::string* error) {
     out->clear();
     size_t i = 0;
     while (i < utf8.size()) {
-        const auto lead = static_cast<uint8_t>(utf8[i]);
         uint32_t cp;
-        size_t extra;
-        if (lead < 0x80) {
-            cp = lead;
-            extra = 0;
-        } else if ((lead & 0xE0) == 0xC0 && lead >= 0xC2) {
-            cp = lead & 0x1F;
-            extra = 1;
-        } else if ((lead & 0xF0) == 0xE0) {
-            cp = lead & 0x0F;
-            extra = 2;
-        } else if ((lead & 0xF8) == 0xF0 && lead <= 0xF4) {
-            cp = lead & 0x07;
-            extra = 3;
-        } else {
-            *error = "is not UTF-8 text";
-            return false;
-        }
-        if (utf8.size() - i - 1 < extra) {
-            *error = "is not UTF-8 text";
-            return false;
-        }
-        for (size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<uint8_t>(utf8[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                *error = "is not UTF-8 text";
-                return false;
-            }
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        const bool overlong = (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000);
-        if (overlong || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) {
+        size_t length;
+        if (!DecodeUtf8(utf8, i, &cp, &length)) {
             *error = "is not UTF-8 text";
             return false;
         }
@@ -89,7 +97,7 @@ bool Utf8ToCp1252(const std::string& utf8, std::string* out, std::string* error)
             return false;
         }
         out->push_back(static_cast<char>(byte));
-        i += 1 + extra;
+        i += length;
     }
     return true;
 }
@@ -116,6 +124,27 @@ std::string DisplayText(const std::string& text) {
     return text;
 #else
     return Cp1252ToUtf8(text);
+#endif
+}
+
+std::string PathUtf8(const std::string& path) {
+#ifdef _WIN32
+    return Cp1252ToUtf8(path);
+#else
+    std::string out;
+    size_t i = 0;
+    while (i < path.size()) {
+        uint32_t cp;
+        size_t length;
+        if (DecodeUtf8(path, i, &cp, &length)) {
+            out.append(path, i, length);
+            i += length;
+        } else {
+            AppendUtf8(&out, Cp1252ToUnit(static_cast<uint8_t>(path[i])));
+            ++i;
+        }
+    }
+    return out;
 #endif
 }
 

@@ -31,4 +31,10 @@ bool ArgumentText(const std::string& argument, std::string* out, std::string* er
 // Windows-1252 text as the terminal shows it.
 std::string DisplayText(const std::string& text);
 
+// A path from the command line or the disk as UTF-8 text, for JSON: on
+// Windows converted from the code page; elsewhere kept where it is UTF-8,
+// with each byte that is not part of a UTF-8 character taken as Windows-1252
+// (byte 0xFF becomes U+00FF), so that the JSON made of it is always valid.
+std::string PathUtf8(const std::string& path);
+
 } // namespace txlib

@@ -8,37 +8,73 @@ expect_match "^txlib [0-9]+\.[0-9]+\.[0-9]+$" "--version"
 
 txlib --help
 expect_status 0 "--help"
-expect_match "^usage: txlib" "--help"
-expect_match "^  extract LIB" "--help"
+expect_match "^Usage: txlib" "--help"
+expect_match "^  extract " "--help"
+expect_match "^Exit status: 0 done, 1 wrong command line, 2 failed" "--help"
+# Each command has its own help.
+txlib list --help
+expect_status 0 "list --help"
+expect_match "^Usage: txlib list .*LIB" "list --help"
+expect_match "^  --json " "list --help"
+txlib extract -h
+expect_status 0 "extract -h"
+expect_match "^  -k,--keep-old-files " "extract -h"
 
-txlib
-expect_status 1 "no command"
-expect_error "no command" "no command"
+# Refused command lines: status 1, one line saying what is wrong, nothing
+# written. Each case: the arguments, then the text the line must hold.
+printf 'x' >a.txt
+txlib create lib.lib
+cp lib.lib lib.before
+while IFS='|' read -r args says; do
+    # shellcheck disable=SC2086
+    txlib $args
+    expect_status 1 "txlib $args"
+    expect_error "$says" "txlib $args"
+done <<'CASES'
+|no command
+-q|no command
+frobnicate x|unknown command frobnicate
+list|LIB is required
+list lib.lib --set 1=x|not expected: --set
+list lib.lib --bogus|not expected: --bogus
+list lib.lib --json --json|--json is given twice
+-q -q list lib.lib|--quiet is given twice
+extract lib.lib -d a -d b|--directory is given twice
+extract lib.lib -d|--directory
+extract lib.lib -O|-O writes one MEMBER
+extract lib.lib -O -k A.TXT|excludes
+extract lib.lib -O -d xdir A.TXT|excludes
+add lib.lib|PATH is required
+add lib.lib a.txt a.txt --as B|--as names one file only
+add lib.lib -|standard input (-) needs --as NAME
+add lib.lib a.txt --as X --as Y|--as is given twice
+embed a.exe b.lib|--output is required
+create k.lib --kind 70000|--kind takes a number from 0 to 65535
+slots p.exe --set project=a --set 5=b|--set gives slot 5 twice
+slots p.exe --set nothing|--set takes SLOT=VALUE
+CASES
+same_file lib.before lib.lib "refused command lines"
+[ ! -e k.lib ] && [ ! -e xdir ] || fail "a refused command line wrote something"
 
-txlib frobnicate x
-expect_status 1 "unknown command"
-expect_error "unknown command frobnicate" "unknown command"
-
-txlib list
-expect_status 1 "list without its library"
-
-txlib list a.lib b.lib
-expect_status 1 "list with two libraries"
-
-txlib list a.lib --set 1=x
-expect_status 1 "an option the command does not take"
-expect_error "list takes no --set" "an option the command does not take"
-
-txlib embed a.exe b.lib
-expect_status 1 "embed without -o"
-
-txlib create k.lib --kind 70000
-expect_status 1 "a kind out of range"
-[ ! -e k.lib ] || fail "a refused create made its file"
+# The forms every option takes: --opt=value, --opt value, grouped short flags.
+txlib add lib.lib --as=B.TXT a.txt
+expect_status 0 "--as=NAME"
+txlib -qv list lib.lib --all
+expect_status 0 "-qv: the last one counts"
+expect_match "^B\.TXT .* member +B\.TXT$" "-qv lists verbosely"
+txlib extract lib.lib --directory=zz B.TXT
+expect_status 0 "--directory=DIR"
+same_file a.txt zz/B.TXT "--directory=DIR"
+txlib list -a lib.lib -q
+expect_status 0 "options after the arguments"
+if grep -q '^NAME' out; then fail "list -q printed its header"; fi
 
 txlib list missing.lib
 expect_status 2 "a missing library"
-expect_error "txlib: missing.lib: cannot open" "a missing library"
+expect_error "txlib: missing.lib: no such library (txlib create makes one)" "a missing library"
+txlib add missing.lib a.txt
+expect_status 2 "adding to a missing library"
+expect_error "txlib: missing.lib: no such library (txlib create makes one)" "adding to a missing library"
 
 txlib -q create quiet.lib
 expect_status 0 "create -q"

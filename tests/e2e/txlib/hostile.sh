@@ -49,15 +49,22 @@ for name in '..\134X' '../X' 'C:X' 'CON.TXT' '..'; do
     [ -z "$(ls -A sub/out)" ] && [ "$(ls -A sub)" = out ] || fail "a member named $name was written"
 done
 
-# Names that do not fit a directory entry.
-printf 'x' >averylongname.txt
-txlib add lib averylongname.txt
-expect_status 2 "a name of 17 characters"
-expect_error "longer than the 12 characters" "a name of 17 characters"
-txlib add lib a.txt --as 'A/B'
-expect_status 2 "a name with a separator"
-txlib add lib a.txt --as 'A\B'
-expect_status 2 "a name with a backslash"
+# Member names that cannot be stored, long or short: refused with one line,
+# the library unchanged.
+long=$(printf '%0260d' 0)
+while IFS='|' read -r name says; do
+    txlib add lib a.txt --as "$name"
+    expect_status 2 "the member name '$name'"
+    expect_error "$says" "the member name '$name'"
+done <<CASES
+A:B|a member name cannot hold
+X*.TXT|a member name cannot hold
+..\\X.TXT|".." part
+A\\\\B|".." part
+ LEAD.TXT|begins or ends with a space
+TXBIBLI.LFN|is the long-name table's
+$long|longer than the 259 characters
+CASES
 same_file good.lib lib "refused names"
 no_leftovers "refused names"
 
