@@ -28,7 +28,12 @@ constexpr const char kDescription[] =
 constexpr const char kFooter[] =
     "Exit status: 0 done, 1 wrong command line, 2 failed. A failed create, add, slots\n"
     "--set, embed or unembed writes nothing. A failed extract keeps the files it wrote\n"
-    "before the failure, each whole, and names them; no file is ever left half written.";
+    "before the failure, each whole, and names them; no file is ever left half written.\n"
+    "A command that writes a library or a program waits while another txlib writes\n"
+    "the same file, at most 60 seconds, then fails with status 2 and writes nothing.\n"
+    "It writes through a symbolic link to its target, keeps the file's mode, owner\n"
+    "and group, and refuses a file that is read-only, has other names (hard links)\n"
+    "or, unless run as root, belongs to another user.";
 
 [[noreturn]] void Usage(const std::string& message, const std::string& command = "") {
     txlib::Fail("",
