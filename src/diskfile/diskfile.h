@@ -72,13 +72,18 @@ int DiskCreate(const char* path, uint16_t flags, int16_t* handle);
 // disk error 0). A failing system read answers 0 with its error.
 int DiskRead(int16_t handle, void* buffer, uint32_t count, uint32_t* read = nullptr);
 
-// Writes all `count` bytes, in chunks of 4096 bytes and a final call for the
-// rest (made also when nothing remains). A non-null buffer with count 0 makes
-// no call and answers 1, leaving the last disk error alone. Answers 1 and
-// clears the last disk error, or 0 at the first failing chunk with the
-// system's error; a chunk the system accepts only in part gives
-// ERROR_DISK_FULL (112). Chunks written before a failure stay written.
+// Writes all `count` bytes, in chunks of 4096 bytes (see DiskSetWriteChunk)
+// and a final call for the rest (made also when nothing remains). A non-null buffer with count 0
+// makes no call and answers 1, leaving the last disk error alone. Answers 1 and clears the last
+// disk error, or 0 at the first failing chunk with the system's error; a chunk the system accepts
+// only in part gives ERROR_DISK_FULL (112). Chunks written before a failure stay written.
 int DiskWrite(int16_t handle, const void* buffer, uint32_t count);
+
+// The size of the chunks DiskWrite hands the system, process-wide: 4096
+// bytes, as the launcher writes. A tool that copies large files through the
+// layer may raise it for its run (one system call per chunk is what a copy
+// costs). 0 stands for 4096. Answers the previous size.
+uint32_t DiskSetWriteChunk(uint32_t bytes);
 
 // Moves the file pointer by `distance` from the start (origin 0), the current
 // position (1) or the end (2), storing the new position in *position when

@@ -14,6 +14,7 @@ namespace tx {
 namespace {
 
 constexpr uint32_t kWriteChunk = 4096;
+uint32_t g_write_chunk = kWriteChunk;
 
 // One WriteFile call that must move all `count` bytes.
 bool WriteAll(HANDLE system, const char* buffer, uint32_t count) {
@@ -75,14 +76,21 @@ int DiskWrite(int16_t handle, const void* buffer, uint32_t count) {
     HANDLE system = DiskSystemHandle(handle);
     const auto* at = static_cast<const char*>(buffer);
     uint32_t remaining = count;
-    while (remaining >= kWriteChunk) {
-        if (!WriteAll(system, at, kWriteChunk)) return 0;
-        at += kWriteChunk;
-        remaining -= kWriteChunk;
+    const uint32_t chunk = g_write_chunk;
+    while (remaining >= chunk) {
+        if (!WriteAll(system, at, chunk)) return 0;
+        at += chunk;
+        remaining -= chunk;
     }
     if (!WriteAll(system, at, remaining)) return 0;
     disk::SetErrorRaw(0);
     return 1;
+}
+
+uint32_t DiskSetWriteChunk(uint32_t bytes) {
+    const uint32_t previous = g_write_chunk;
+    g_write_chunk = bytes != 0 ? bytes : kWriteChunk;
+    return previous;
 }
 
 int DiskSeek(int16_t handle, int32_t distance, int origin, uint32_t* position) {

@@ -509,6 +509,36 @@ void WriteLock::Take(const std::string& path, int wait_seconds) {
 
 #endif
 
+namespace {
+// Written bytes between two write-outs started by WriteBehind.
+constexpr uint64_t kWriteBehindStep = 8u << 20;
+} // namespace
+
+WriteBehind::WriteBehind(const std::string& path) {
+#if defined(__linux__)
+    file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#else
+    (void)path;
+#endif
+}
+
+WriteBehind::~WriteBehind() {
+#if defined(__linux__)
+    if (file_ >= 0) ::close(static_cast<int>(file_));
+#endif
+}
+
+void WriteBehind::Wrote(uint64_t bytes) {
+    pending_ += bytes;
+    if (pending_ < kWriteBehindStep) return;
+    pending_ = 0;
+#if defined(__linux__)
+    // Write-out of the dirty pages of the whole file is started, not waited
+    // for; a failure here only leaves more for the sync.
+    if (file_ >= 0) (void)sync_file_range(static_cast<int>(file_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 OutputFile::OutputFile(std::string final_path) : final_(std::move(final_path)), target_(final_) {
     const auto held = HeldLocks().find(final_);
     if (held != HeldLocks().end()) {

@@ -119,6 +119,27 @@ class WriteLock {
         -1; // POSIX: the descriptor of the locked file; Windows: the lock file's handle
 };
 
+// Starts putting on disk, in the background, what a command has written so
+// far to the file at `path` (a temporary file of an OutputFile that is
+// written through the core), so that the sync before its rename has little
+// left to wait for. Linux only; elsewhere, and when the file cannot be
+// opened, it does nothing.
+class WriteBehind {
+  public:
+    explicit WriteBehind(const std::string& path);
+    ~WriteBehind();
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+
+    // Counts `bytes` written; every few MiB the write-out of what has been
+    // written is started.
+    void Wrote(uint64_t bytes);
+
+  private:
+    intptr_t file_ = -1;
+    uint64_t pending_ = 0;
+};
+
 class OutputFile {
   public:
     // Creates a fresh temporary file beside `final_path` (beside the target,

@@ -357,7 +357,7 @@ AddPlan PlanAdd(const LibraryView* view, const tx::LibraryRecord* record, int ki
 template <typename Reader>
 uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::string& library,
                      const std::string& shown, uint16_t date, uint16_t time, Progress& progress,
-                     Reader read) {
+                     WriteBehind& behind, Reader read) {
     tx::LibraryRecord* record = core.Record();
     const uint16_t capacity = record->header->capacity;
     const int64_t moved = record->end_of_data - tx::ContainerNewSize(capacity);
@@ -377,6 +377,7 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
             Fail(library, "cannot write member " + DisplayText(stored));
         done += got;
         progress.Add(got);
+        behind.Wrote(got);
     }
     // The member takes the file's date and time, not the moment of the copy.
     tx::g_layer.stamp_now = date == 0 && time == 0 ? 1 : 0;
@@ -387,11 +388,12 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
     return done;
 }
 
-// Writes the planned members and the table into the open library; the
-// summary lines go to `report`.
+// Writes the planned members and the table into the open library, the file
+// at `written`; the summary lines go to `report`.
 void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan,
-                  const std::string& library, Progress& progress,
+                  const std::string& library, const std::string& written, Progress& progress,
                   std::vector<std::string>* report) {
+    WriteBehind behind(written);
 #ifdef _WIN32
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
@@ -400,7 +402,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
         const std::string shown = InputShown(input);
         uint64_t done;
         if (input.disk_path == "-") {
-            done = WriteMember(core, member.stored, library, shown, 0, 0, progress,
+            done = WriteMember(core, member.stored, library, shown, 0, 0, progress, behind,
                                [&](uint8_t* buffer, uint16_t count) -> uint16_t {
                                    const size_t got = std::fread(buffer, 1, count, stdin);
                                    if (got < count && std::ferror(stdin))
@@ -420,7 +422,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
             const bool dated = tx::DiskGetFileTime(file, &when) != 0;
             done = WriteMember(core, member.stored, library, shown,
                                dated ? tx::PackFatDate(when) : 0, dated ? tx::PackFatTime(when) : 0,
-                               progress, [&](uint8_t* buffer, uint16_t count) -> uint16_t {
+                               progress, behind, [&](uint8_t* buffer, uint16_t count) -> uint16_t {
                                    uint32_t got = 0;
                                    if (!tx::DiskRead(file, buffer, count, &got))
                                        Fail(shown, "cannot read (disk error " +
@@ -437,7 +439,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
     if (plan.write_table) {
         const std::string text = TableText(plan.lines);
         size_t at = 0;
-        WriteMember(core, kTableMember, library, library, 0, 0, progress,
+        WriteMember(core, kTableMember, library, library, 0, 0, progress, behind,
                     [&](uint8_t* buffer, uint16_t count) -> uint16_t {
                         const size_t n = std::min<size_t>(count, text.size() - at);
                         std::memcpy(buffer, text.data() + at, n);
@@ -779,7 +781,7 @@ int CommandCreate(const Options& options, const std::string& library, int kind,
         CoreSession core;
         core.Create(out.PathToMake(), static_cast<int16_t>(kind), capacity, library);
         Progress progress(options, plan.data);
-        WriteMembers(options, core, plan, library, progress, &report);
+        WriteMembers(options, core, plan, library, out.TempPath(), progress, &report);
         core.Close(library);
     }
     out.Commit();
@@ -835,7 +837,7 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
         core.Open(out.TempPath(), 0, library);
         const GrowthStep growth(step);
         Progress progress(options, plan.data + plan.early);
-        WriteMembers(options, core, plan, library, progress, &report);
+        WriteMembers(options, core, plan, library, out.TempPath(), progress, &report);
         core.Close(library);
     }
     out.Commit();

@@ -17,6 +17,8 @@ namespace txlib {
 namespace {
 
 constexpr int kHandles = 140;
+// Larger than any one write the tool makes (a member chunk, a directory).
+constexpr uint32_t kWriteChunk = 1 << 16;
 constexpr int64_t kContainerMax = 0x7FFFFFFF; // offsets are signed 32-bit
 
 std::string DiskError() {
@@ -51,6 +53,9 @@ std::string EntryName(const tx::DirEntry& entry) {
 
 CoreSession::CoreSession() {
     tx::DiskInitHandles(kHandles);
+    // The tool copies whole files through the layer: one system write per
+    // chunk it hands over, not one per 4096 bytes as the launcher writes.
+    previous_write_chunk_ = tx::DiskSetWriteChunk(kWriteChunk);
     tx::FileLayerInit();
     tx::VirtualInit();
     tx::g_layer.report_errors = 0;
@@ -62,6 +67,7 @@ CoreSession::~CoreSession() {
     if (selector_ != -1) tx::LibraryClose(selector_);
     tx::VirtualTerm();
     tx::DiskTermHandles();
+    tx::DiskSetWriteChunk(previous_write_chunk_);
 }
 
 tx::LibraryRecord* CoreSession::Record() const {

@@ -40,6 +40,7 @@ class CoreSession {
 
   private:
     int16_t selector_ = -1;
+    uint32_t previous_write_chunk_ = 0;
 };
 
 // The core keeps paths in buffers of 260 characters: a longer path is

@@ -118,6 +118,20 @@ TEST_F(DiskTest, WritesGoOutIn4096ByteChunksAndAFinalCall) {
     EXPECT_EQ(dir.read("out"), data);
 }
 
+TEST_F(DiskTest, ARaisedWriteChunkIsTheToolsAndZeroPutsTheLaunchersBack) {
+    int16_t h = Create("out");
+    std::string data = Pattern(10000);
+    EXPECT_EQ(DiskSetWriteChunk(6000), 4096u);
+    EXPECT_EQ(DiskWrite(h, data.data(), 10000), 1);
+    ExpectSizes("WriteFile", {6000, 4000});
+    EXPECT_EQ(DiskSetWriteChunk(0), 6000u);
+    txplat::FaultClear();
+    EXPECT_EQ(DiskWrite(h, data.data(), 4096), 1);
+    ExpectSizes("WriteFile", {4096, 0});
+    ASSERT_EQ(DiskClose(h), 1);
+    EXPECT_EQ(dir.read("out"), data + data.substr(0, 4096));
+}
+
 TEST_F(DiskTest, WriteThroughAReadOnlyHandleFails) {
     dir.write("f", "abc");
     int16_t h = 0;
