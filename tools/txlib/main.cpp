@@ -65,6 +65,9 @@ int Run(int argc, char** argv) {
     txlib::Options options;
     Line line;
     CLI::App app(kDescription, "txlib");
+    // A path that begins with '/' is a path, not a Windows-style option, on
+    // Windows too (the subcommands take this over).
+    app.allow_windows_style_options(false);
     app.footer(kFooter);
     app.set_version_flag("--version", kVersion, "show the version");
     app.set_help_flag("-h,--help", "show this help");

@@ -54,7 +54,7 @@ put_probe() {
 }
 
 fail() {
-    echo "FAIL [$scenario] $*"
+    printf 'FAIL [%s] %s\n' "$scenario" "$*"
     echo "  stdout:"
     sed 's/^/    /' out 2>/dev/null
     echo "  stderr:"
