@@ -39,11 +39,30 @@ fresh() {
     run_name=$1
 }
 
+# txlib_in DIR ARGS...: the library tool, quiet, with DIR as the current
+# directory; what it says goes to DIR/txlib.out. A refusal stops the
+# scenario, since nothing can be checked without what the tool makes.
+txlib_in() {
+    t_dir=$1
+    shift
+    if [ "$TXE2E_MODE" = wine ]; then
+        # Wine takes the command line as UTF-8 and hands it to the program
+        # in the Windows code page.
+        (cd "$t_dir" && LC_ALL=C.UTF-8 "$TXE2E_WINERUN" --prefix "$TXE2E_WINEPREFIX" \
+            "$TXE2E_TXLIB" -q "$@")
+    else
+        (cd "$t_dir" && "$TXE2E_TXLIB" -q "$@")
+    fi >"$t_dir/txlib.out" 2>&1 || {
+        echo "FAIL [$scenario] txlib $*:"
+        cat "$t_dir/txlib.out"
+        exit 1
+    }
+}
+
 # variant NAME SLOT=VALUE...: NAME, for put_launcher, is the reference
 # launcher with these configuration slots set by the library tool (txlib
 # slots --set SLOT=VALUE, SLOT a number or a short name); the other slots keep
-# their reference values. Made in the scenario's own scratch directory; a
-# refusal by the tool stops the scenario, since nothing can be checked then.
+# their reference values. Made in the scenario's own scratch directory.
 variant() {
     v_dir=$TXE2E_SCRATCH/$scenario/variants
     v_name=$1
@@ -58,18 +77,7 @@ variant() {
         shift
         v_count=$((v_count - 1))
     done
-    if [ "$TXE2E_MODE" = wine ]; then
-        # Wine takes the command line as UTF-8 and hands it to the program
-        # in the Windows code page.
-        (cd "$v_dir" && LC_ALL=C.UTF-8 "$TXE2E_WINERUN" --prefix "$TXE2E_WINEPREFIX" \
-            "$TXE2E_TXLIB" -q slots "$v_name" "$@")
-    else
-        (cd "$v_dir" && "$TXE2E_TXLIB" -q slots "$v_name" "$@")
-    fi >"$v_dir/$v_name.txlib" 2>&1 || {
-        echo "FAIL [$scenario] txlib slots $v_name $*:"
-        cat "$v_dir/$v_name.txlib"
-        exit 1
-    }
+    txlib_in "$v_dir" slots "$v_name" "$@"
 }
 
 # put_launcher [VARIANT]: the launcher (or a variant made with variant) as

@@ -7,19 +7,6 @@
 
 variant applib library=APP.LIB
 
-# tool ARGS...: the library tool in $dir; stops the scenario when it fails.
-tool() {
-    if [ "$TXE2E_MODE" = wine ]; then
-        (cd "$dir" && "$TXE2E_WINERUN" --prefix "$TXE2E_WINEPREFIX" "$TXE2E_TXLIB" -q "$@")
-    else
-        (cd "$dir" && "$TXE2E_TXLIB" -q "$@")
-    fi >"$dir/txlib.out" 2>&1 || {
-        echo "FAIL [$scenario] txlib $*:"
-        cat "$dir/txlib.out"
-        exit 1
-    }
-}
-
 fresh tree
 put_launcher applib
 put_runtime reader
@@ -27,7 +14,7 @@ mkdir -p "$dir/src/Docs/Sub"
 printf 'the long-named member\n' >"$dir/src/Docs/readme-long-name.txt"
 printf 'two folders down\n' >"$dir/src/Docs/Sub/MixedCase.Txt"
 printf 'at the top\n' >"$dir/src/top-level-long-name.txt"
-tool create APP.LIB -C src Docs top-level-long-name.txt
+txlib_in "$dir" create APP.LIB -C src Docs top-level-long-name.txt
 cat >"$dir/TXREPLY.TXT" <<'SCRIPT'
 OPTION,VERSION => value 4.10A
 read-member DOCS\\README-LONG-NAME.TXT
