@@ -1,6 +1,8 @@
 #include "files.h"
 
+#include "errortext.h"
 #include "failure.h"
+#include "text.h"
 
 #include <cerrno>
 #include <chrono>
@@ -20,6 +22,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 
@@ -28,7 +31,7 @@ namespace txlib {
 namespace {
 
 std::string Reason() {
-    return std::strerror(errno);
+    return ErrnoText();
 }
 
 // Positions a stream at a 64-bit offset from `whence`: 0 when it could.
@@ -43,7 +46,8 @@ int Seek(std::FILE* f, int64_t offset, int whence) {
 #ifdef _WIN32
 constexpr char kSeparators[] = "\\/:";
 std::string SystemReason() {
-    return "Windows error " + std::to_string(GetLastError());
+    const DWORD error = GetLastError();
+    return error == 0 ? std::string("the system gives no reason") : WindowsErrorText(error);
 }
 unsigned long OwnProcess() {
     return static_cast<unsigned long>(_getpid());
@@ -349,6 +353,26 @@ int64_t FileSizeOnDisk(const std::string& path) {
     return size;
 }
 
+int64_t FreeSpaceAt(const std::string& path) {
+    std::string directory, name;
+    SplitPath(path, &directory, &name);
+#ifdef _WIN32
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(directory.empty() ? nullptr : directory.c_str(), &available, nullptr,
+                             nullptr))
+        return -1;
+    return available.QuadPart > static_cast<uint64_t>(INT64_MAX)
+               ? INT64_MAX
+               : static_cast<int64_t>(available.QuadPart);
+#else
+    struct statvfs st;
+    if (statvfs(directory.empty() ? "." : directory.c_str(), &st) != 0) return -1;
+    const uint64_t available = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    return available > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
+                                                        : static_cast<int64_t>(available);
+#endif
+}
+
 bool TemporaryNameOf(const std::string& name, unsigned long* pid) {
     const size_t mark = name.rfind(kTemporaryMark);
     if (mark == 0 || mark == std::string::npos) return false;
@@ -417,8 +441,7 @@ void WriteLock::Take(const std::string& path, int wait_seconds) {
                           (error == ERROR_ACCESS_DENIED &&
                            GetFileAttributesA(lock_path.c_str()) != INVALID_FILE_ATTRIBUTES);
         if (!busy)
-            Fail(path, "cannot be locked for writing (Windows error " + std::to_string(error) +
-                           "); nothing written");
+            Fail(path, WithCause("cannot be locked for writing", error) + "; nothing written");
         if (std::chrono::steady_clock::now() >= deadline)
             Fail(path, "another txlib is writing it; gave up after " +
                            std::to_string(wait_seconds) + " seconds; nothing written");
@@ -684,9 +707,9 @@ void OutputFile::Commit() {
         HANDLE file = CreateFileA(temp_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
         const bool synced = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+        const std::string reason = synced ? std::string() : SystemReason();
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        if (!synced)
-            Fail(final_, "cannot put it on disk (" + SystemReason() + "); nothing written");
+        if (!synced) Fail(final_, "cannot put it on disk: " + reason + "; nothing written");
     }
     const DWORD flags =
         (durable ? MOVEFILE_WRITE_THROUGH : 0) | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
@@ -694,7 +717,7 @@ void OutputFile::Commit() {
         const DWORD error = GetLastError();
         if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS))
             Fail(final_, "was made by someone else meanwhile; nothing written");
-        Fail(final_, "cannot replace (Windows error " + std::to_string(error) + ")");
+        Fail(final_, WithCause("cannot replace", error));
     }
     committed_ = true;
 #else

@@ -203,6 +203,10 @@ bool TemporaryNameOf(const std::string& name, unsigned long* pid);
 // Size of a file, or -1.
 int64_t FileSizeOnDisk(const std::string& path);
 
+// The bytes that may still be written on the volume that holds the file
+// `path` (or would hold it), or -1 when the system cannot tell.
+int64_t FreeSpaceAt(const std::string& path);
+
 // The path in a form that the system opens whatever its length: on Windows,
 // a path near the 260-character limit as "\\?\" and its absolute form (the
 // temporary name beside it is longer than the path); the path itself

@@ -7,6 +7,7 @@
 // member went in.
 #include "librarytools.h"
 
+#include "errortext.h"
 #include "exeimage.h"
 #include "failure.h"
 #include "files.h"
@@ -364,7 +365,8 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
     int16_t handle;
     const std::string member = "|" + stored;
     if (!tx::FileCreate(member.c_str(), &handle, core.Selector()))
-        Fail(library, "cannot take member " + DisplayText(stored));
+        Fail(library, CoreFailure("cannot make member " + DisplayText(stored), core.Path(),
+                                  tx::kDirEntrySize));
     if (record->header->capacity != capacity) progress.Add(static_cast<uint64_t>(moved));
     std::vector<uint8_t> buffer(kChunk);
     uint64_t done = 0;
@@ -374,7 +376,8 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
         if (record->end_of_data + static_cast<int64_t>(done) + got > kContainerMax)
             Fail(shown, "would grow the library beyond 2 GiB, which a container cannot address");
         if (tx::FileWrite(handle, buffer.data(), got) != got)
-            Fail(library, "cannot write member " + DisplayText(stored));
+            Fail(library,
+                 CoreFailure("cannot write member " + DisplayText(stored), core.Path(), got));
         done += got;
         progress.Add(got);
         behind.Wrote(got);
@@ -384,7 +387,9 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
     tx::g_layer.stamp.attribute = tx::kStampAttribute;
     tx::g_layer.stamp.date = date;
     tx::g_layer.stamp.time = time;
-    if (!tx::FileClose(handle)) Fail(library, "cannot commit member " + DisplayText(stored));
+    if (!tx::FileClose(handle))
+        Fail(library, CoreFailure("cannot commit member " + DisplayText(stored), core.Path(),
+                                  static_cast<uint64_t>(capacity) * tx::kDirEntrySize));
     return done;
 }
 
@@ -406,14 +411,14 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
                                [&](uint8_t* buffer, uint16_t count) -> uint16_t {
                                    const size_t got = std::fread(buffer, 1, count, stdin);
                                    if (got < count && std::ferror(stdin))
-                                       Fail(shown, "cannot be read");
+                                       Fail(shown, "cannot be read: " + ErrnoText());
                                    return static_cast<uint16_t>(got);
                                });
         } else {
             CheckCorePath(input.disk_path);
             int16_t file;
             if (!tx::DiskOpen(input.disk_path.c_str(), kDiskReadShared, &file))
-                Fail(shown, "cannot open (disk error " + Number(tx::DiskLastError()) + ")");
+                Fail(shown, CoreFailure("cannot open"));
             struct Closer {
                 int16_t file;
                 ~Closer() { tx::DiskClose(file); }
@@ -425,8 +430,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
                                progress, behind, [&](uint8_t* buffer, uint16_t count) -> uint16_t {
                                    uint32_t got = 0;
                                    if (!tx::DiskRead(file, buffer, count, &got))
-                                       Fail(shown, "cannot read (disk error " +
-                                                       Number(tx::DiskLastError()) + ")");
+                                       Fail(shown, CoreFailure("cannot read"));
                                    return static_cast<uint16_t>(got);
                                });
             if (static_cast<int64_t>(done) != input.size)
@@ -484,9 +488,11 @@ void MakeFolders(const std::string& path, std::vector<std::string>* made) {
 #else
         const int failed = ::mkdir(prefix.c_str(), 0777);
 #endif
-        if (failed != 0 && !IsDirectory(prefix))
+        if (failed != 0 && !IsDirectory(prefix)) {
+            const std::string reason = ErrnoText();
             Fail(prefix, FileExistsOnDisk(prefix) ? "exists and is not a folder"
-                                                  : "cannot make the folder");
+                                                  : "cannot make the folder: " + reason);
+        }
         made->push_back(prefix);
     }
 }
@@ -895,9 +901,9 @@ int CommandExtract(const Options& options, const std::string& library,
 #endif
         copy(*chosen.front(), [](const uint8_t* data, uint16_t size) {
             if (std::fwrite(data, 1, size, stdout) != size)
-                Fail("", "cannot write to standard output");
+                Fail("", "cannot write to standard output: " + ErrnoText());
         });
-        if (std::fflush(stdout) != 0) Fail("", "cannot write to standard output");
+        if (std::fflush(stdout) != 0) Fail("", "cannot write to standard output: " + ErrnoText());
         return 0;
     }
 
@@ -977,14 +983,17 @@ int CommandExtract(const Options& options, const std::string& library,
             written.push_back(target);
             const tx::DirEntry& entry = record->directory[member.index];
             if (entry.date != 0) {
+                const std::string what = "cannot set its date and time";
+                std::string failed;
                 int16_t file;
-                bool dated = tx::DiskOpen(target.c_str(), tx::kDiskRead | tx::kDiskWrite, &file);
-                if (dated) {
-                    dated =
-                        tx::DiskSetFileTime(file, tx::UnpackFatDateTime(entry.date, entry.time));
-                    dated = tx::DiskClose(file) && dated;
+                if (!tx::DiskOpen(target.c_str(), tx::kDiskRead | tx::kDiskWrite, &file)) {
+                    failed = CoreFailure(what);
+                } else {
+                    if (!tx::DiskSetFileTime(file, tx::UnpackFatDateTime(entry.date, entry.time)))
+                        failed = CoreFailure(what);
+                    if (!tx::DiskClose(file) && failed.empty()) failed = CoreFailure(what);
                 }
-                if (!dated) Fail(target, "cannot set its date and time");
+                if (!failed.empty()) Fail(target, failed);
             }
             if (options.verbosity > 0) {
                 progress.Clear();
