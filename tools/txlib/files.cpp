@@ -188,7 +188,7 @@ void RemoveLeftovers(const std::string& directory) {
         const std::string path = directory + leftover;
         if (RemoveLeftover(path))
             std::fprintf(stderr, "txlib: removed %s, left by txlib process %lu, which has ended\n",
-                         path.c_str(), pid);
+                         EscapeControls(path).c_str(), pid);
     }
 }
 

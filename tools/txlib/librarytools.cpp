@@ -172,7 +172,8 @@ std::vector<const MemberView*> Select(const LibraryView& view,
 
 void WarnOfTable(const LibraryView& view, const std::string& library) {
     if (!view.TableProblem().empty())
-        std::fprintf(stderr, "txlib: %s: %s\n", library.c_str(), view.TableProblem().c_str());
+        std::fprintf(stderr, "txlib: %s: %s\n", EscapeControls(library).c_str(),
+                     view.TableProblem().c_str());
 }
 
 const char* StateName(MemberView::State state) {
@@ -187,10 +188,22 @@ const char* StateName(MemberView::State state) {
     return "deleted";
 }
 
-// Characters of a Windows-1252 name as the terminal shows it, padded with
-// spaces to `width` characters.
+// The characters of a Windows-1252 name as list shows it (ShownText).
+size_t Columns(const std::string& name) {
+    const std::string shown = ShownText(name);
+#ifdef _WIN32
+    return shown.size();
+#else
+    return static_cast<size_t>(
+        std::count_if(shown.begin(), shown.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+#endif
+}
+
+// A Windows-1252 name as list shows it, padded with spaces to `width`
+// characters.
 std::string Padded(const std::string& name, size_t width) {
-    return DisplayText(name) + std::string(name.size() < width ? width - name.size() : 0, ' ');
+    const size_t columns = Columns(name);
+    return ShownText(name) + std::string(columns < width ? width - columns : 0, ' ');
 }
 
 // Sets the directory growth step for the length of one command.
@@ -252,17 +265,17 @@ AddPlan PlanAdd(const LibraryView* view, const tx::LibraryRecord* record, int ki
         const bool fits = FitsEntry(name);
         if (!fits && !ValidLongName(name, &reason))
             Fail(shown,
-                 "the member name \"" + DisplayText(name) + "\" " + reason + "; nothing added");
+                 "the member name \"" + ShownText(name) + "\" " + reason + "; nothing added");
         if (!fits && !searched)
-            Fail(shown, "the member name \"" + DisplayText(name) +
+            Fail(shown, "the member name \"" + ShownText(name) +
                             "\" does not fit a directory entry (12 characters, no folder), and a "
                             "library of kind " +
                             Number(static_cast<uint16_t>(kind)) +
                             " has no long names; nothing added");
         const auto [at, fresh] = given.emplace(name, shown);
         if (!fresh)
-            Fail("", at->second + " and " + shown + " would both be stored as " +
-                         DisplayText(name) + "; nothing added");
+            Fail("", at->second + " and " + shown + " would both be stored as " + ShownText(name) +
+                         "; nothing added");
         plan.members.push_back({&input, name, "", name, false, false});
         if (input.size > 0) plan.data += static_cast<uint64_t>(input.size);
     }
@@ -297,7 +310,7 @@ AddPlan PlanAdd(const LibraryView* view, const tx::LibraryRecord* record, int ki
         const auto [at, fresh] = stored_by.emplace(member.stored, InputShown(*member.input));
         if (!fresh)
             Fail("", at->second + " and " + InputShown(*member.input) +
-                         " would both be stored as " + DisplayText(member.stored) +
+                         " would both be stored as " + ShownText(member.stored) +
                          "; nothing added");
         taken.insert(member.stored);
     };
@@ -308,7 +321,7 @@ AddPlan PlanAdd(const LibraryView* view, const tx::LibraryRecord* record, int ki
             member.shown = found->name;
             if (member.stored == kTableMember)
                 Fail(InputShown(*member.input),
-                     "the member name \"" + DisplayText(member.name) +
+                     "the member name \"" + ShownText(member.name) +
                          "\" leads to the long-name table; nothing added");
         } else if (FitsEntry(member.name)) {
             member.stored = member.name;
@@ -365,7 +378,7 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
     int16_t handle;
     const std::string member = "|" + stored;
     if (!tx::FileCreate(member.c_str(), &handle, core.Selector()))
-        Fail(library, CoreFailure("cannot make member " + DisplayText(stored), core.Path(),
+        Fail(library, CoreFailure("cannot make member " + ShownText(stored), core.Path(),
                                   tx::kDirEntrySize));
     if (record->header->capacity != capacity) progress.Add(static_cast<uint64_t>(moved));
     std::vector<uint8_t> buffer(kChunk);
@@ -377,7 +390,7 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
             Fail(shown, "would grow the library beyond 2 GiB, which a container cannot address");
         if (tx::FileWrite(handle, buffer.data(), got) != got)
             Fail(library,
-                 CoreFailure("cannot write member " + DisplayText(stored), core.Path(), got));
+                 CoreFailure("cannot write member " + ShownText(stored), core.Path(), got));
         done += got;
         progress.Add(got);
         behind.Wrote(got);
@@ -388,7 +401,7 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
     tx::g_layer.stamp.date = date;
     tx::g_layer.stamp.time = time;
     if (!tx::FileClose(handle))
-        Fail(library, CoreFailure("cannot commit member " + DisplayText(stored), core.Path(),
+        Fail(library, CoreFailure("cannot commit member " + ShownText(stored), core.Path(),
                                   static_cast<uint64_t>(capacity) * tx::kDirEntrySize));
     return done;
 }
@@ -436,8 +449,8 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
             if (static_cast<int64_t>(done) != input.size)
                 Fail(shown, "changed size while being read");
         }
-        std::string line = (member.replacing ? "replaced " : "added ") + DisplayText(member.shown);
-        if (member.long_name && options.verbosity > 1) line += " as " + DisplayText(member.stored);
+        std::string line = (member.replacing ? "replaced " : "added ") + ShownText(member.shown);
+        if (member.long_name && options.verbosity > 1) line += " as " + ShownText(member.stored);
         report->push_back(line + " (" + Number(done) + " bytes)");
     }
     if (plan.write_table) {
@@ -459,7 +472,7 @@ void PrintReport(const Options& options, const InputSet& inputs,
     for (const std::string& line : report)
         std::printf("%s\n", line.c_str());
     for (const std::string& folder : inputs.empty_folders)
-        std::printf("skipped empty folder %s\n", folder.c_str());
+        std::printf("skipped empty folder %s\n", EscapeControls(folder).c_str());
 }
 
 // The inputs of create and add, with --as checked against them.
@@ -532,7 +545,7 @@ void CheckContainer(const std::string& name, const uint8_t* data, size_t availab
         tx::DirEntry entry;
         std::memcpy(&entry, data + tx::kHeaderBlockSize + i * tx::kDirEntrySize, sizeof entry);
         if (entry.state == 1 && !tx::EntryInsideContainer(&entry, static_cast<int32_t>(size)))
-            Fail(name, "damaged: member " + DisplayText(EntryName(entry)) +
+            Fail(name, "damaged: member " + ShownText(EntryName(entry)) +
                            " points outside the container");
     }
 }
@@ -657,11 +670,11 @@ int LibraryInfo(const Options& options, const std::string& path, uint32_t base) 
     const LibraryView view(core);
     WarnOfTable(view, path);
     const tx::HeaderBlock& h = *library->header;
-    if (base == 0) std::printf("file:              %s\n", path.c_str());
+    if (base == 0) std::printf("file:              %s\n", EscapeControls(path).c_str());
     std::printf("container:         %ld bytes from offset %lu\n",
                 static_cast<long>(library->end_of_data), static_cast<unsigned long>(base));
     std::printf("magic:             \"%s\"\n",
-                DisplayText(std::string(h.magic, strnlen(h.magic, 14))).c_str());
+                ShownText(std::string(h.magic, strnlen(h.magic, 14))).c_str());
     std::printf("header size:       %u\n", h.header_size);
     std::printf("created:           %s %s\n", FatDate(h.create_date).c_str(),
                 FatTime(h.create_date, h.create_time).c_str());
@@ -737,7 +750,7 @@ int CommandList(const Options& options, const std::string& library, const ListRe
         const bool verbose = options.verbosity > 1;
         size_t width = 12;
         for (const MemberView* member : chosen)
-            width = std::max(width, member->name.size());
+            width = std::max(width, Columns(member->name));
         if (options.verbosity > 0)
             std::printf("%s %10s  %-10s %s%s%s%s\n", Padded("NAME", width).c_str(), "SIZE", "DATE",
                         verbose || request.all ? "TIME    " : "TIME",
@@ -756,7 +769,7 @@ int CommandList(const Options& options, const std::string& library, const ListRe
                             static_cast<unsigned long>(e.offset),
                             static_cast<unsigned long>(e.allocated));
             if (request.all) std::printf(verbose ? "  %-7s" : "  %s", StateName(member->state));
-            if (verbose) std::printf("  %s", DisplayText(member->stored).c_str());
+            if (verbose) std::printf("  %s", ShownText(member->stored).c_str());
             if (!inside) std::printf("  (data outside the container)");
             std::printf("\n");
         }
@@ -927,14 +940,14 @@ int CommandExtract(const Options& options, const std::string& library,
             const std::string part = member->name.substr(start, end - start);
             std::string reason;
             if (!SafeFileName(part, &reason))
-                Fail(library, "member \"" + DisplayText(member->name) + "\" " + reason +
+                Fail(library, "member \"" + ShownText(member->name) + "\" " + reason +
                                   ": it would not be written inside the output directory" +
                                   nothing);
-            folded += FoldCase(part);
+            folded += FoldFileCase(part);
             target += DisplayText(part);
             if (end == std::string::npos) break;
             if (FileExistsOnDisk(target) && !IsDirectory(target))
-                Fail(target, "is a file where member " + DisplayText(member->name) +
+                Fail(target, "is a file where member " + ShownText(member->name) +
                                  " needs a folder" + nothing);
             folders.insert(folded);
             folded += '\\';
@@ -954,7 +967,7 @@ int CommandExtract(const Options& options, const std::string& library,
     for (const std::string& folder : folders)
         if (files.count(folder))
             Fail(library,
-                 "member " + DisplayText(folder) + " would be both a file and a folder" + nothing);
+                 "member " + ShownText(folder) + " would be both a file and a folder" + nothing);
     if (FileExistsOnDisk(request.directory) && !IsDirectory(request.directory))
         Fail(request.directory, "exists and is not a directory");
 
@@ -997,7 +1010,7 @@ int CommandExtract(const Options& options, const std::string& library,
             }
             if (options.verbosity > 0) {
                 progress.Clear();
-                std::printf("%s (%lu bytes)\n", target.c_str(),
+                std::printf("%s (%lu bytes)\n", EscapeControls(target).c_str(),
                             static_cast<unsigned long>(entry.size));
                 std::fflush(stdout);
             }
@@ -1011,7 +1024,7 @@ int CommandExtract(const Options& options, const std::string& library,
         } else {
             if (options.verbosity == 0)
                 for (const std::string& path : written)
-                    std::fprintf(stderr, "txlib: written %s\n", path.c_str());
+                    std::fprintf(stderr, "txlib: written %s\n", EscapeControls(path).c_str());
             failure.message +=
                 "; the " + Number(written.size()) + " file(s) written before it stay, each whole";
         }

@@ -5,6 +5,7 @@
 #include "failure.h"
 #include "librarytools.h"
 #include "slotvalues.h"
+#include "text.h"
 #include "txversion.h"
 
 #include <CLI/CLI.hpp>
@@ -225,10 +226,14 @@ int main(int argc, char** argv) {
         return Run(argc, argv);
     } catch (const txlib::Failure& failure) {
         std::fflush(stdout);
+        // Whatever a message took from a file, it reaches the terminal
+        // without control characters.
+        const std::string message = txlib::EscapeControls(failure.message);
         if (failure.file.empty())
-            std::fprintf(stderr, "txlib: %s\n", failure.message.c_str());
+            std::fprintf(stderr, "txlib: %s\n", message.c_str());
         else
-            std::fprintf(stderr, "txlib: %s: %s\n", failure.file.c_str(), failure.message.c_str());
+            std::fprintf(stderr, "txlib: %s: %s\n", txlib::EscapeControls(failure.file).c_str(),
+                         message.c_str());
         return failure.status;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "txlib: out of memory\n");

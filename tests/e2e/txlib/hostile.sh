@@ -49,6 +49,21 @@ for name in '..\134X' '../X' 'C:X' 'CON.TXT' '..'; do
     [ -z "$(ls -A sub/out)" ] && [ "$(ls -A sub)" = out ] || fail "a member named $name was written"
 done
 
+# Control characters in member names reach the terminal escaped: ESC [2J
+# and the byte that Windows-1252 leaves undefined at 0x9D (U+009D, which a
+# terminal takes for the start of a command).
+cp good.lib ctl.lib
+patch ctl.lib 128 '\033[2J\235.TXT\0'
+txlib list ctl.lib
+expect_status 0 "list of a name with control characters"
+grep -qF '\033[2J' out || fail "list does not show ESC as \\033"
+for stream in out err; do
+    if grep -q "$(printf '\033')\|$(printf '\235')" $stream; then fail "a control character reached $stream"; fi
+done
+txlib extract ctl.lib -d ctl
+expect_status 2 "extracting a name with control characters"
+if grep -q "$(printf '\033')\|$(printf '\235')" err; then fail "a control character reached the message"; fi
+
 # Member names that cannot be stored, long or short: refused with one line,
 # the library unchanged.
 long=$(printf '%0260d' 0)
