@@ -34,7 +34,8 @@ constexpr const char kFooter[] =
     "the same file, at most 60 seconds, then fails with status 2 and writes nothing.\n"
     "It writes through a symbolic link to its target, keeps the file's mode, owner\n"
     "and group, and refuses a file that is read-only, has other names (hard links)\n"
-    "or, unless run as root, belongs to another user.";
+    "or, unless run as root, belongs to another user. On Linux a path that holds a\n"
+    "backslash is refused: the library layer would read it as a folder separator.";
 
 [[noreturn]] void Usage(const std::string& message, const std::string& command = "") {
     txlib::Fail("",
@@ -49,6 +50,20 @@ int KindValue(const std::string& text) {
     if (text.empty() || *end != 0 || kind < -1 || kind > 0xFFFF)
         Usage("--kind takes a number from 0 to 65535 (or -1)", "create");
     return static_cast<int>(kind);
+}
+
+// On Linux a backslash is a character of a file name, but the library layer
+// takes it for a folder separator, as on Windows: it would open another file
+// than the one named. Such a path is refused before anything is read.
+void CheckNativePaths(const std::vector<const std::string*>& paths) {
+#ifdef _WIN32
+    (void)paths;
+#else
+    for (const std::string* path : paths)
+        if (path->find('\\') != std::string::npos)
+            txlib::Fail(*path, "a path with a backslash cannot be used on Linux: the library "
+                               "layer reads a backslash as a folder separator");
+#endif
 }
 
 // Every option may be given once.
@@ -178,6 +193,14 @@ int Run(int argc, char** argv) {
         if (option == verbose) options.verbosity = 2;
     }
     options.json = line.json;
+
+    std::vector<const std::string*> paths{&line.exe, &line.library, &line.file, &line.out,
+                                          &line.in_directory};
+    if (extract->parsed()) paths.push_back(&line.directory);
+    if (create->parsed() || add->parsed())
+        for (const std::string& path : line.paths)
+            paths.push_back(&path);
+    CheckNativePaths(paths);
 
     if (slots->parsed()) {
         std::vector<std::pair<std::string, std::string>> sets;

@@ -64,6 +64,34 @@ txlib extract ctl.lib -d ctl
 expect_status 2 "extracting a name with control characters"
 if grep -q "$(printf '\033')\|$(printf '\235')" err; then fail "a control character reached the message"; fi
 
+# On Linux a path with a backslash would be read by the library layer as
+# dir/x.lib or a/b: refused with one line, nothing read or made.
+if [ "$TXLIB_MODE" = native ]; then
+    mkdir dir
+    cp good.lib dir/x.lib
+    cp good.lib x.lib
+    printf 'x' >'in\put.txt'
+    while read -r args; do
+        eval "txlib $args"
+        expect_status 2 "$args"
+        expect_error "a path with a backslash cannot be used" "$args"
+    done <<'CASES'
+list 'dir\x.lib'
+info 'dir\x.lib'
+extract x.lib -d 'a\b'
+create 'n\x.lib'
+add x.lib 'in\put.txt'
+add x.lib -C 'a\b' a.txt
+slots 'p\x.exe'
+embed base x.lib -o 'o\x.exe'
+unembed 'p\x.exe' -o y.lib
+CASES
+    same_file good.lib x.lib "paths with backslashes"
+    [ ! -e 'a\b' ] && [ ! -e a ] && [ ! -e 'n\x.lib' ] && [ ! -e n ] && [ ! -e y.lib ] ||
+        fail "a path with a backslash made something"
+    no_leftovers "paths with backslashes"
+fi
+
 # Member names that cannot be stored, long or short: refused with one line,
 # the library unchanged.
 long=$(printf '%0260d' 0)
