@@ -20,8 +20,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <tuple>
+#include <utility>
 
 namespace txlib {
 
@@ -207,6 +209,16 @@ class StreamedOutput {
     std::vector<uint8_t> buffer_;
 };
 
+// An output that is one of the command's inputs, under whatever name, would
+// replace what is being read: refused before anything is read or written.
+void RefuseInputAsOutput(const std::string& out,
+                         std::initializer_list<std::pair<std::string, const char*>> inputs) {
+    for (const auto& [path, what] : inputs)
+        if (SameFile(out, path))
+            Fail(out,
+                 std::string("is ") + what + ": write the output to another file; nothing written");
+}
+
 } // namespace
 
 int CommandSlots(const Options& options, const std::string& exe,
@@ -286,6 +298,8 @@ int CommandSlots(const Options& options, const std::string& exe,
 
 int CommandEmbed(const Options& options, const std::string& exe, const std::string& library,
                  const std::string& out_path, bool any_kind) {
+    RefuseInputAsOutput(out_path,
+                        {{exe, "the program read (EXE)"}, {library, "the library read (LIB)"}});
     WriteLock lock(out_path);
     std::optional<InputFile> program(std::in_place, exe);
     const ExeImage image = ParseExecutable(*program);
@@ -330,6 +344,7 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
 }
 
 int CommandUnembed(const Options& options, const std::string& exe, const std::string& out_path) {
+    RefuseInputAsOutput(out_path, {{exe, "the program read (EXE)"}});
     WriteLock lock(out_path);
     std::optional<InputFile> program(std::in_place, exe);
     const ExeImage image = ParseExecutable(*program);

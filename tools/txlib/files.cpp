@@ -341,6 +341,27 @@ bool FileExistsOnDisk(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+    auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+        HANDLE file =
+            CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const bool known = GetFileInformationByHandle(file, info) != 0;
+        CloseHandle(file);
+        return known;
+    };
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return identity(a, &x) && identity(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+#else
+    struct stat x, y;
+    return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+           x.st_ino == y.st_ino;
+#endif
+}
+
 int64_t FileSizeOnDisk(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return -1;

@@ -70,6 +70,11 @@ std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t offset, siz
 
 bool FileExistsOnDisk(const std::string& path);
 
+// Whether two paths lead to one file, whatever their names: the same device
+// and inode, or on Windows the same volume and file index. False when either
+// cannot be opened.
+bool SameFile(const std::string& a, const std::string& b);
+
 // How long a command waits for another txlib that is writing the same file.
 constexpr int kWriteLockWaitSeconds = 60;
 

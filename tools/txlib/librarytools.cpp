@@ -959,6 +959,11 @@ int CommandExtract(const Options& options, const std::string& library,
                  "the path is longer than " + Number(tx::kPathMax) + " characters" + nothing);
         files.insert(folded);
         if (IsDirectory(target)) Fail(target, "is a folder" + nothing);
+        if (SameFile(target, library))
+            Fail(target,
+                 std::string(opened.base != 0 ? "is the program that holds the library read"
+                                              : "is the library read") +
+                     ", which extraction never replaces" + nothing);
         if (request.keep_old && FileExistsOnDisk(target))
             Fail(target, "exists, and -k keeps old files" + nothing);
         targets.push_back(target);

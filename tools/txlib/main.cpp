@@ -37,6 +37,10 @@ constexpr const char kFooter[] =
     "or, unless run as root, belongs to another user. On Linux a path that holds a\n"
     "backslash is refused: the library layer would read it as a folder separator.";
 
+constexpr const char kExtractNotes[] =
+    "A file that exists is replaced by the member of its name, unless -k is given.\n"
+    "The library read, or the program that holds it, is never replaced.";
+
 [[noreturn]] void Usage(const std::string& message, const std::string& command = "") {
     txlib::Fail("",
                 message + " (txlib " + (command.empty() ? "" : command + " ") +
@@ -105,12 +109,14 @@ int Run(int argc, char** argv) {
     CLI::App* embed = command("embed", "OUT: a copy of EXE with the library LIB embedded");
     embed->add_option("EXE", line.exe, "the launcher program")->required();
     embed->add_option("LIB", line.library, "the library file")->required();
-    Once(embed->add_option("-o,--output", line.out, "the program to write"))->required();
+    Once(embed->add_option("-o,--output", line.out, "the program to write (neither EXE nor LIB)"))
+        ->required();
     Once(embed->add_flag("--any-kind", line.any_kind, "also a library whose kind is not 0"));
 
     CLI::App* unembed = command("unembed", "write a program's embedded library out to a file");
     unembed->add_option("EXE", line.exe, "the launcher program")->required();
-    Once(unembed->add_option("-o,--output", line.out, "the library file to write"))->required();
+    Once(unembed->add_option("-o,--output", line.out, "the library file to write (not EXE)"))
+        ->required();
 
     CLI::App* info =
         command("info", "a library's header, or where a program keeps its slots and library");
@@ -141,6 +147,7 @@ int Run(int argc, char** argv) {
 
     CLI::App* extract = command(
         "extract", "write members (all by default) as files, with their folders, dates and times");
+    extract->footer(std::string(kExtractNotes) + "\n\n" + kFooter);
     extract->add_option("LIB", line.library, "the library, or a program holding one")->required();
     extract->add_option("MEMBER", line.names, "members to write, by name or * and ? pattern");
     CLI::Option* directory = Once(

@@ -49,6 +49,29 @@ for name in '..\134X' '../X' 'C:X' 'CON.TXT' '..'; do
     [ -z "$(ls -A sub/out)" ] && [ "$(ls -A sub)" = out ] || fail "a member named $name was written"
 done
 
+# Members named after the library read, or after the program that holds it:
+# never extracted over it, under whatever name the library is read.
+mkdir victim
+printf 'evil' >victim/SELF.LIB
+printf 'evil' >victim/HOLDER.EXE
+txlib create SELF.LIB -C victim SELF.LIB
+txlib create inner.lib -C victim HOLDER.EXE
+put_probe base
+txlib embed base inner.lib -o HOLDER.EXE
+ln SELF.LIB alias.lib
+while IFS='|' read -r read_as kept; do
+    cp "$kept" kept.before
+    txlib extract "$read_as"
+    expect_status 2 "extracting $read_as over $kept"
+    expect_error "never replaces" "extracting $read_as over $kept"
+    same_file kept.before "$kept" "extracting $read_as over $kept"
+done <<CASES
+SELF.LIB|SELF.LIB
+alias.lib|SELF.LIB
+HOLDER.EXE|HOLDER.EXE
+CASES
+no_leftovers "members named after the library"
+
 # Control characters in member names reach the terminal escaped: ESC [2J
 # and the byte that Windows-1252 leaves undefined at 0x9D (U+009D, which a
 # terminal takes for the start of a command).
