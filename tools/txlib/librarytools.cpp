@@ -206,6 +206,32 @@ std::string Padded(const std::string& name, size_t width) {
     return ShownText(name) + std::string(columns < width ? width - columns : 0, ' ');
 }
 
+// The pairs of live entries (valid ones, whether a lookup reaches them or
+// not) whose names, as files, are one name where case is ignored, as it is
+// on Windows; each later entry paired with the first of its name.
+std::vector<std::pair<const MemberView*, const MemberView*>>
+CaseCollisions(const LibraryView& view) {
+    std::vector<std::pair<const MemberView*, const MemberView*>> pairs;
+    std::map<std::string, const MemberView*> first;
+    for (const MemberView& member : view.Entries()) {
+        if (member.state == MemberView::kDeleted) continue;
+        const auto [at, fresh] = first.emplace(FoldFileCase(member.name), &member);
+        if (!fresh) pairs.emplace_back(at->second, &member);
+    }
+    return pairs;
+}
+
+std::string CollisionText(const MemberView& a, const MemberView& b) {
+    std::string text = "entries " + Number(static_cast<uint64_t>(a.index)) + " (" +
+                       ShownText(a.name) + ") and " + Number(static_cast<uint64_t>(b.index)) +
+                       " (" + ShownText(b.name) + ") have the same name if case is ignored";
+    if (b.state == MemberView::kHidden)
+        text += "; no lookup reaches entry " + Number(static_cast<uint64_t>(b.index)) + ", and";
+    else
+        text += ";";
+    return text + " extracted on Windows one file would replace the other";
+}
+
 // Sets the directory growth step for the length of one command.
 class GrowthStep {
   public:
@@ -703,8 +729,10 @@ int LibraryInfo(const Options& options, const std::string& path, uint32_t base) 
     return 0;
 }
 
-nlohmann::ordered_json ListJson(const std::string& library, const ListRequest& request) {
-    const ReadLibrary opened(library);
+namespace {
+
+Json ListDocument(const ReadLibrary& opened, const std::string& library,
+                  const ListRequest& request) {
     const tx::LibraryRecord* record = opened.record;
     const LibraryView& view = opened.view;
     Json list;
@@ -733,10 +761,26 @@ nlohmann::ordered_json ListJson(const std::string& library, const ListRequest& r
     return list;
 }
 
+// Says which live entries have one name where case is ignored.
+void WarnOfCollisions(const LibraryView& view, const std::string& library) {
+    for (const auto& [first, second] : CaseCollisions(view))
+        std::fprintf(stderr, "txlib: %s: %s\n", EscapeControls(library).c_str(),
+                     CollisionText(*first, *second).c_str());
+}
+
+} // namespace
+
+nlohmann::ordered_json ListJson(const std::string& library, const ListRequest& request) {
+    const ReadLibrary opened(library);
+    return ListDocument(opened, library, request);
+}
+
 int CommandList(const Options& options, const std::string& library, const ListRequest& request) {
     int damaged = 0;
     if (options.json) {
-        const Json list = ListJson(library, request);
+        const ReadLibrary opened(library);
+        const Json list = ListDocument(opened, library, request);
+        WarnOfCollisions(opened.view, library);
         std::printf("%s\n", list.dump(2).c_str());
         for (const Json& member : list["members"])
             if (member["state"] == "member" && !member["inside"].get<bool>()) ++damaged;
@@ -745,6 +789,7 @@ int CommandList(const Options& options, const std::string& library, const ListRe
         const tx::LibraryRecord* record = opened.record;
         const LibraryView& view = opened.view;
         WarnOfTable(view, library);
+        WarnOfCollisions(view, library);
         const std::vector<const MemberView*> chosen =
             Select(view, request.names, request.all, library, "");
         const bool verbose = options.verbosity > 1;
@@ -866,8 +911,7 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
 
 int CommandExtract(const Options& options, const std::string& library,
                    const ExtractRequest& request) {
-    ReadLibrary opened(library);
-    CoreSession& core = opened.core;
+    const ReadLibrary opened(library);
     const tx::LibraryRecord* record = opened.record;
     const LibraryView& view = opened.view;
     WarnOfTable(view, library);
@@ -878,31 +922,41 @@ int CommandExtract(const Options& options, const std::string& library,
         Select(view, request.names, false, library, nothing);
     for (const MemberView* member : chosen) {
         if (!tx::EntryInsideContainer(&record->directory[member->index], record->end_of_data))
-            Fail(library, "damaged: member " + DisplayText(member->name) +
+            Fail(library, "damaged: member " + ShownText(member->name) +
                               " points outside the container" + nothing);
     }
+    // On Windows two members whose names differ only in case would be
+    // written to one file; the library's own lookup may reach only one.
+    if (!request.to_stdout && request.names.empty()) {
+        const auto collisions = CaseCollisions(view);
+        if (!collisions.empty())
+            Fail(library,
+                 CollisionText(*collisions.front().first, *collisions.front().second) + nothing);
+    }
+    uint8_t key = 0;
+    if (!tx::MemberKey(record, &key))
+        Fail(library, "its members are scrambled by method " + Number(record->header->method) +
+                          ", which the launcher cannot undo" + nothing);
 
-    // Reads a member by the name the launcher opens it by.
+    // Reads the entry chosen, by its index, from the container: the bytes
+    // of that entry and no other, whatever its name leads a lookup to.
     auto copy = [&](const MemberView& member, auto write) {
         const tx::DirEntry& entry = record->directory[member.index];
-        const std::string path = "|" + member.name;
-        int16_t handle;
-        if (!tx::FileOpenRead(path.c_str(), &handle, core.Selector()))
-            Fail(library, "cannot read member " + DisplayText(member.name));
+        const std::string what = "cannot read member " + ShownText(member.name);
+        if (!tx::FileSeekExact(record->container,
+                               record->base_offset + static_cast<int32_t>(entry.offset)))
+            Fail(library, CoreFailure(what));
         std::vector<uint8_t> buffer(kChunk);
         uint32_t done = 0;
         while (done < entry.size) {
             const uint32_t left = entry.size - done;
             const uint16_t want = left < kChunk ? static_cast<uint16_t>(left) : kChunk;
-            const uint16_t got = tx::FileRead(handle, buffer.data(), want);
-            if (got != want) {
-                tx::FileClose(handle);
-                Fail(library, "cannot read member " + DisplayText(member.name));
-            }
-            write(buffer.data(), got);
-            done += got;
+            if (tx::FileRead(record->container, buffer.data(), want) != want)
+                Fail(library, CoreFailure(what));
+            if (record->header->seed != tx::kSeedPlain) tx::XorBytes(buffer.data(), want, key);
+            write(buffer.data(), want);
+            done += want;
         }
-        tx::FileClose(handle);
     };
 
     if (request.to_stdout) {
@@ -930,7 +984,8 @@ int CommandExtract(const Options& options, const std::string& library,
     std::string prefix = request.directory;
     if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') prefix += separator;
     std::vector<std::string> targets;
-    std::set<std::string> files, folders;
+    std::map<std::string, const MemberView*> files; // as Windows compares names
+    std::set<std::string> folders;
     uint64_t total = 0;
     for (const MemberView* member : chosen) {
         std::string target = prefix, folded;
@@ -957,13 +1012,18 @@ int CommandExtract(const Options& options, const std::string& library,
         if (target.size() > static_cast<size_t>(tx::kPathMax))
             Fail(target,
                  "the path is longer than " + Number(tx::kPathMax) + " characters" + nothing);
-        files.insert(folded);
+        const auto [at, fresh] = files.emplace(folded, member);
+        if (!fresh)
+            Fail(library, "members " + ShownText(at->second->name) + " and " +
+                              ShownText(member->name) +
+                              " have the same name if case is ignored: on Windows one file "
+                              "would replace the other" +
+                              nothing);
         if (IsDirectory(target)) Fail(target, "is a folder" + nothing);
         if (SameFile(target, library))
-            Fail(target,
-                 std::string(opened.base != 0 ? "is the program that holds the library read"
-                                              : "is the library read") +
-                     ", which extraction never replaces" + nothing);
+            Fail(target, std::string(opened.base != 0 ? "is the program that holds the library read"
+                                                      : "is the library read") +
+                             ", which extraction never replaces" + nothing);
         if (request.keep_old && FileExistsOnDisk(target))
             Fail(target, "exists, and -k keeps old files" + nothing);
         targets.push_back(target);

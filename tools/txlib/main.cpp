@@ -37,9 +37,15 @@ constexpr const char kFooter[] =
     "or, unless run as root, belongs to another user. On Linux a path that holds a\n"
     "backslash is refused: the library layer would read it as a folder separator.";
 
+constexpr const char kListNotes[] =
+    "Control characters in names are shown escaped, as ls -b shows them (\\033).\n"
+    "Two entries whose names differ only in case are named on standard error.";
+
 constexpr const char kExtractNotes[] =
     "A file that exists is replaced by the member of its name, unless -k is given.\n"
-    "The library read, or the program that holds it, is never replaced.";
+    "The library read, or the program that holds it, is never replaced. Extracting\n"
+    "all members is refused when two have names that differ only in case (on\n"
+    "Windows one file would replace the other), and so is extracting two such.";
 
 [[noreturn]] void Usage(const std::string& message, const std::string& command = "") {
     txlib::Fail("",
@@ -131,6 +137,7 @@ int Run(int argc, char** argv) {
     Once(create->add_option("-C,--directory", line.in_directory, "take the paths relative to DIR"));
 
     CLI::App* list = command("list", "the members of a library");
+    list->footer(std::string(kListNotes) + "\n\n" + kFooter);
     list->add_option("LIB", line.library, "the library, or a program holding one")->required();
     list->add_option("NAME", line.names, "members to show, by name or * and ? pattern");
     Once(list->add_flag("-a,--all", line.all,

@@ -72,6 +72,33 @@ HOLDER.EXE|HOLDER.EXE
 CASES
 no_leftovers "members named after the library"
 
+# Live entries whose names differ only in case: list names them; a named
+# extraction writes the whole of the one entry the lookup opens; extracting
+# all of them, or two such, is refused. The first library has abc.txt (28
+# bytes) and ABC.TXT (3 bytes), the second CAF\351.TXT and CAF\311.TXT.
+printf 'twenty-eight bytes of abc...' >ABX.TXT
+printf 'ABC' >ABC.TXT
+txlib create case.lib ABX.TXT ABC.TXT
+cp case.lib latin.lib
+patch case.lib 128 'abc.txt'
+patch latin.lib 128 'CAF\351.TXT\0'
+patch latin.lib 176 'CAF\311.TXT\0'
+for library in case.lib latin.lib; do
+    txlib list "$library"
+    expect_status 0 "list of $library"
+    grep -qF 'have the same name if case is ignored' err || fail "list of $library names no collision"
+    txlib extract "$library" -d all
+    expect_status 2 "extracting all of $library"
+    expect_error "have the same name if case is ignored" "extracting all of $library"
+    [ ! -e all ] || fail "extracting all of $library wrote something"
+done
+txlib extract latin.lib 'CAF?.TXT' -d two
+expect_status 2 "extracting two members of one name"
+[ ! -e two ] || fail "extracting two members of one name wrote something"
+txlib extract case.lib ABC.TXT -d one
+expect_status 0 "extracting ABC.TXT"
+same_file ABX.TXT one/abc.txt "the entry that ABC.TXT opens"
+
 # Control characters in member names reach the terminal escaped: ESC [2J
 # and the byte that Windows-1252 leaves undefined at 0x9D (U+009D, which a
 # terminal takes for the start of a command).
