@@ -39,13 +39,15 @@ constexpr const char kFooter[] =
 
 constexpr const char kListNotes[] =
     "Control characters in names are shown escaped, as ls -b shows them (\\033).\n"
-    "Two entries whose names differ only in case are named on standard error.";
+    "Two live entries whose names are the same if case is ignored are named on\n"
+    "standard error.";
 
 constexpr const char kExtractNotes[] =
     "A file that exists is replaced by the member of its name, unless -k is given.\n"
     "The library read, or the program that holds it, is never replaced. Extracting\n"
-    "all members is refused when two have names that differ only in case (on\n"
-    "Windows one file would replace the other), and so is extracting two such.";
+    "all members is refused when two live entries have the same name if case is\n"
+    "ignored (on Windows one file would replace the other), and so is extracting\n"
+    "two such members.";
 
 [[noreturn]] void Usage(const std::string& message, const std::string& command = "") {
     txlib::Fail("",
