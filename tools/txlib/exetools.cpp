@@ -13,7 +13,6 @@
 #include "slotvalues.h"
 #include "text.h"
 
-#include "diskfile/filetime.h"
 #include "library/container.h"
 
 #include <nlohmann/json.hpp>
@@ -21,8 +20,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <tuple>
+#include <utility>
 
 namespace txlib {
 
@@ -36,7 +37,6 @@ constexpr uint64_t kOffsetMax = 0x7FFFFFFF; // the launcher keeps offsets in sig
 constexpr size_t kCopyChunk = 1 << 20;      // bytes per read and write when streaming
 // The largest header and directory a container may have.
 constexpr size_t kDirectoryMax = tx::kHeaderBlockSize + tx::kMaxDirEntries * tx::kDirEntrySize;
-constexpr size_t kMagicShown = 14; // the name and version at the start of the magic text
 
 // The text with NULs and other control characters escaped, for showing raw
 // entries.
@@ -103,20 +103,9 @@ void PrintSlots(const Options& options, const ByteSource& bytes, const ExeImage&
                      "txlib: some stored characters lie outside Windows-1252 and show as '?'\n");
 }
 
-// A path from the command line as UTF-8 text: as it is on Linux (bytes that
-// are not UTF-8 are replaced when the document is written), from the
-// Windows code page on Windows.
-std::string PathText(const std::string& path) {
-#ifdef _WIN32
-    return Cp1252ToUtf8(path);
-#else
-    return path;
-#endif
-}
-
-// Writes one JSON document and a newline. Every text in it is UTF-8 already
-// except paths, whose invalid bytes become U+FFFD: the output is always
-// valid JSON.
+// Writes one JSON document and a newline. Every text in it is UTF-8
+// already (paths through PathUtf8); should one not be, its invalid bytes
+// become U+FFFD, so that the output is always valid JSON.
 void PrintJson(const Json& document) {
     const std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -150,60 +139,11 @@ Json SlotsJson(const ByteSource& bytes, const ExeImage& image, const std::string
                          {"entries", entries}});
     }
     const auto copies = image.strings.begin()->second.size();
-    return {{"file", PathText(path)},
+    return {{"file", PathUtf8(path)},
             {"format", image.description},
             {"copies", copies},
             {"slots", slots},
             {"lossy", lossy}};
-}
-
-// A FAT date and time as "YYYY-MM-DD HH:MM:SS"; null for no date.
-Json FatStamp(uint16_t date, uint16_t time) {
-    if (date == 0) return nullptr;
-    const tx::DateTimeRecord when = tx::UnpackFatDateTime(date, time);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", when.year, when.month,
-                  when.day, when.hour, when.minute, when.second);
-    return text;
-}
-
-// The header and directory counts of the library at `base` in `file`, read
-// by range and checked as the reader checks them.
-Json LibraryJson(const InputFile& file, uint32_t base) {
-    const uint64_t size = file.Size() - base;
-    const std::vector<uint8_t> start = file.ReadRange(base, kDirectoryMax);
-    CheckContainer(file.Name() + " (embedded library)", start.data(), start.size(), size, false);
-    tx::HeaderBlock h;
-    std::memcpy(&h, start.data(), sizeof h);
-    // The directory ends inside the container and the used count lies within
-    // it: both checked above.
-    int members = 0, deleted = 0;
-    for (unsigned i = 0; i < h.used; ++i) {
-        tx::DirEntry entry;
-        std::memcpy(&entry, start.data() + tx::kHeaderBlockSize + i * tx::kDirEntrySize,
-                    sizeof entry);
-        if (entry.state == 1)
-            ++members;
-        else if (!tx::EntryNameEmpty(&entry))
-            ++deleted;
-    }
-    Json scramble = nullptr;
-    if (h.seed != tx::kSeedPlain) scramble = {{"seed", h.seed}, {"method", h.method}};
-    return {{"file", PathText(file.Name())},
-            {"offset", base},
-            {"size", size},
-            {"magic", Cp1252ToUtf8(std::string(h.magic, strnlen(h.magic, kMagicShown)))},
-            {"header_size", h.header_size},
-            {"created", FatStamp(h.create_date, h.create_time)},
-            {"kind", h.kind},
-            {"scramble", scramble},
-            {"version", h.version},
-            {"capacity", h.capacity},
-            {"used", h.used},
-            {"members", members},
-            {"deleted", deleted},
-            {"sorted", h.sorted != 0},
-            {"words", {h.word100, h.word2048}}};
 }
 
 uint64_t AlignUp(uint64_t value) {
@@ -268,6 +208,16 @@ class StreamedOutput {
     PeChecksum sum_;
     std::vector<uint8_t> buffer_;
 };
+
+// An output that is one of the command's inputs, under whatever name, would
+// replace what is being read: refused before anything is read or written.
+void RefuseInputAsOutput(const std::string& out,
+                         std::initializer_list<std::pair<std::string, const char*>> inputs) {
+    for (const auto& [path, what] : inputs)
+        if (SameFile(out, path))
+            Fail(out,
+                 std::string("is ") + what + ": write the output to another file; nothing written");
+}
 
 } // namespace
 
@@ -348,6 +298,8 @@ int CommandSlots(const Options& options, const std::string& exe,
 
 int CommandEmbed(const Options& options, const std::string& exe, const std::string& library,
                  const std::string& out_path, bool any_kind) {
+    RefuseInputAsOutput(out_path,
+                        {{exe, "the program read (EXE)"}, {library, "the library read (LIB)"}});
     WriteLock lock(out_path);
     std::optional<InputFile> program(std::in_place, exe);
     const ExeImage image = ParseExecutable(*program);
@@ -392,6 +344,7 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
 }
 
 int CommandUnembed(const Options& options, const std::string& exe, const std::string& out_path) {
+    RefuseInputAsOutput(out_path, {{exe, "the program read (EXE)"}});
     WriteLock lock(out_path);
     std::optional<InputFile> program(std::in_place, exe);
     const ExeImage image = ParseExecutable(*program);
@@ -430,17 +383,20 @@ int CommandInfo(const Options& options, const std::string& file) {
         auto text = [](const std::string& problem) -> Json {
             return problem.empty() ? Json(nullptr) : Json(problem);
         };
-        PrintJson(
-            {{"file", PathText(file)},
-             {"format", image.description},
-             {"size", program->Size()},
-             {"image_end", image.image_end},
-             {"strings", ids},
-             {"string_copies", image.strings.empty() ? 0 : image.strings.begin()->second.size()},
-             {"strings_problem", text(image.strings_problem)},
-             {"offset_field", image.library_field ? Json(*image.library_field) : Json(nullptr)},
-             {"library_problem", text(image.library_problem)},
-             {"library", offset != 0 ? LibraryJson(*program, offset) : nullptr}});
+        Json document{
+            {"file", PathUtf8(file)},
+            {"format", image.description},
+            {"size", program->Size()},
+            {"image_end", image.image_end},
+            {"strings", ids},
+            {"string_copies", image.strings.empty() ? 0 : image.strings.begin()->second.size()},
+            {"strings_problem", text(image.strings_problem)},
+            {"offset_field", image.library_field ? Json(*image.library_field) : Json(nullptr)},
+            {"library_problem", text(image.library_problem)}};
+        // The library is read through the core, as for a library file.
+        program.reset();
+        document["library"] = offset != 0 ? LibraryInfoJson(file, offset) : Json(nullptr);
+        PrintJson(document);
         return 0;
     }
 

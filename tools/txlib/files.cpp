@@ -1,6 +1,8 @@
 #include "files.h"
 
+#include "errortext.h"
 #include "failure.h"
+#include "text.h"
 
 #include <cerrno>
 #include <chrono>
@@ -20,6 +22,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 
@@ -28,7 +31,7 @@ namespace txlib {
 namespace {
 
 std::string Reason() {
-    return std::strerror(errno);
+    return ErrnoText();
 }
 
 // Positions a stream at a 64-bit offset from `whence`: 0 when it could.
@@ -43,7 +46,8 @@ int Seek(std::FILE* f, int64_t offset, int whence) {
 #ifdef _WIN32
 constexpr char kSeparators[] = "\\/:";
 std::string SystemReason() {
-    return "Windows error " + std::to_string(GetLastError());
+    const DWORD error = GetLastError();
+    return error == 0 ? std::string("the system gives no reason") : WindowsErrorText(error);
 }
 unsigned long OwnProcess() {
     return static_cast<unsigned long>(_getpid());
@@ -184,7 +188,7 @@ void RemoveLeftovers(const std::string& directory) {
         const std::string path = directory + leftover;
         if (RemoveLeftover(path))
             std::fprintf(stderr, "txlib: removed %s, left by txlib process %lu, which has ended\n",
-                         path.c_str(), pid);
+                         EscapeControls(path).c_str(), pid);
     }
 }
 
@@ -337,6 +341,27 @@ bool FileExistsOnDisk(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+    auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+        HANDLE file =
+            CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const bool known = GetFileInformationByHandle(file, info) != 0;
+        CloseHandle(file);
+        return known;
+    };
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return identity(a, &x) && identity(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+#else
+    struct stat x, y;
+    return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+           x.st_ino == y.st_ino;
+#endif
+}
+
 int64_t FileSizeOnDisk(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return -1;
@@ -347,6 +372,26 @@ int64_t FileSizeOnDisk(const std::string& path) {
 #endif
     std::fclose(f);
     return size;
+}
+
+int64_t FreeSpaceAt(const std::string& path) {
+    std::string directory, name;
+    SplitPath(path, &directory, &name);
+#ifdef _WIN32
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(directory.empty() ? nullptr : directory.c_str(), &available, nullptr,
+                             nullptr))
+        return -1;
+    return available.QuadPart > static_cast<uint64_t>(INT64_MAX)
+               ? INT64_MAX
+               : static_cast<int64_t>(available.QuadPart);
+#else
+    struct statvfs st;
+    if (statvfs(directory.empty() ? "." : directory.c_str(), &st) != 0) return -1;
+    const uint64_t available = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    return available > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
+                                                        : static_cast<int64_t>(available);
+#endif
 }
 
 bool TemporaryNameOf(const std::string& name, unsigned long* pid) {
@@ -417,8 +462,7 @@ void WriteLock::Take(const std::string& path, int wait_seconds) {
                           (error == ERROR_ACCESS_DENIED &&
                            GetFileAttributesA(lock_path.c_str()) != INVALID_FILE_ATTRIBUTES);
         if (!busy)
-            Fail(path, "cannot be locked for writing (Windows error " + std::to_string(error) +
-                           "); nothing written");
+            Fail(path, WithCause("cannot be locked for writing", error) + "; nothing written");
         if (std::chrono::steady_clock::now() >= deadline)
             Fail(path, "another txlib is writing it; gave up after " +
                            std::to_string(wait_seconds) + " seconds; nothing written");
@@ -684,9 +728,9 @@ void OutputFile::Commit() {
         HANDLE file = CreateFileA(temp_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
         const bool synced = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+        const std::string reason = synced ? std::string() : SystemReason();
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        if (!synced)
-            Fail(final_, "cannot put it on disk (" + SystemReason() + "); nothing written");
+        if (!synced) Fail(final_, "cannot put it on disk: " + reason + "; nothing written");
     }
     const DWORD flags =
         (durable ? MOVEFILE_WRITE_THROUGH : 0) | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
@@ -694,7 +738,7 @@ void OutputFile::Commit() {
         const DWORD error = GetLastError();
         if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS))
             Fail(final_, "was made by someone else meanwhile; nothing written");
-        Fail(final_, "cannot replace (Windows error " + std::to_string(error) + ")");
+        Fail(final_, WithCause("cannot replace", error));
     }
     committed_ = true;
 #else

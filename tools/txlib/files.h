@@ -70,6 +70,11 @@ std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t offset, siz
 
 bool FileExistsOnDisk(const std::string& path);
 
+// Whether two paths lead to one file, whatever their names: the same device
+// and inode, or on Windows the same volume and file index. False when either
+// cannot be opened.
+bool SameFile(const std::string& a, const std::string& b);
+
 // How long a command waits for another txlib that is writing the same file.
 constexpr int kWriteLockWaitSeconds = 60;
 
@@ -202,6 +207,10 @@ bool TemporaryNameOf(const std::string& name, unsigned long* pid);
 
 // Size of a file, or -1.
 int64_t FileSizeOnDisk(const std::string& path);
+
+// The bytes that may still be written on the volume that holds the file
+// `path` (or would hold it), or -1 when the system cannot tell.
+int64_t FreeSpaceAt(const std::string& path);
 
 // The path in a form that the system opens whatever its length: on Windows,
 // a path near the 260-character limit as "\\?\" and its absolute form (the

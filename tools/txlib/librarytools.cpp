@@ -7,6 +7,7 @@
 // member went in.
 #include "librarytools.h"
 
+#include "errortext.h"
 #include "exeimage.h"
 #include "failure.h"
 #include "files.h"
@@ -171,7 +172,8 @@ std::vector<const MemberView*> Select(const LibraryView& view,
 
 void WarnOfTable(const LibraryView& view, const std::string& library) {
     if (!view.TableProblem().empty())
-        std::fprintf(stderr, "txlib: %s: %s\n", library.c_str(), view.TableProblem().c_str());
+        std::fprintf(stderr, "txlib: %s: %s\n", EscapeControls(library).c_str(),
+                     view.TableProblem().c_str());
 }
 
 const char* StateName(MemberView::State state) {
@@ -186,10 +188,48 @@ const char* StateName(MemberView::State state) {
     return "deleted";
 }
 
-// Characters of a Windows-1252 name as the terminal shows it, padded with
-// spaces to `width` characters.
+// The characters of a Windows-1252 name as list shows it (ShownText).
+size_t Columns(const std::string& name) {
+    const std::string shown = ShownText(name);
+#ifdef _WIN32
+    return shown.size();
+#else
+    return static_cast<size_t>(
+        std::count_if(shown.begin(), shown.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+#endif
+}
+
+// A Windows-1252 name as list shows it, padded with spaces to `width`
+// characters.
 std::string Padded(const std::string& name, size_t width) {
-    return DisplayText(name) + std::string(name.size() < width ? width - name.size() : 0, ' ');
+    const size_t columns = Columns(name);
+    return ShownText(name) + std::string(columns < width ? width - columns : 0, ' ');
+}
+
+// The pairs of live entries (valid ones, whether a lookup reaches them or
+// not) whose names, as files, are one name where case is ignored, as it is
+// on Windows; each later entry paired with the first of its name.
+std::vector<std::pair<const MemberView*, const MemberView*>>
+CaseCollisions(const LibraryView& view) {
+    std::vector<std::pair<const MemberView*, const MemberView*>> pairs;
+    std::map<std::string, const MemberView*> first;
+    for (const MemberView& member : view.Entries()) {
+        if (member.state == MemberView::kDeleted) continue;
+        const auto [at, fresh] = first.emplace(FoldFileCase(member.name), &member);
+        if (!fresh) pairs.emplace_back(at->second, &member);
+    }
+    return pairs;
+}
+
+std::string CollisionText(const MemberView& a, const MemberView& b) {
+    std::string text = "entries " + Number(static_cast<uint64_t>(a.index)) + " (" +
+                       ShownText(a.name) + ") and " + Number(static_cast<uint64_t>(b.index)) +
+                       " (" + ShownText(b.name) + ") have the same name if case is ignored";
+    if (b.state == MemberView::kHidden)
+        text += "; no lookup reaches entry " + Number(static_cast<uint64_t>(b.index)) + ", and";
+    else
+        text += ";";
+    return text + " extracted on Windows one file would replace the other";
 }
 
 // Sets the directory growth step for the length of one command.
@@ -251,17 +291,17 @@ AddPlan PlanAdd(const LibraryView* view, const tx::LibraryRecord* record, int ki
         const bool fits = FitsEntry(name);
         if (!fits && !ValidLongName(name, &reason))
             Fail(shown,
-                 "the member name \"" + DisplayText(name) + "\" " + reason + "; nothing added");
+                 "the member name \"" + ShownText(name) + "\" " + reason + "; nothing added");
         if (!fits && !searched)
-            Fail(shown, "the member name \"" + DisplayText(name) +
+            Fail(shown, "the member name \"" + ShownText(name) +
                             "\" does not fit a directory entry (12 characters, no folder), and a "
                             "library of kind " +
                             Number(static_cast<uint16_t>(kind)) +
                             " has no long names; nothing added");
         const auto [at, fresh] = given.emplace(name, shown);
         if (!fresh)
-            Fail("", at->second + " and " + shown + " would both be stored as " +
-                         DisplayText(name) + "; nothing added");
+            Fail("", at->second + " and " + shown + " would both be stored as " + ShownText(name) +
+                         "; nothing added");
         plan.members.push_back({&input, name, "", name, false, false});
         if (input.size > 0) plan.data += static_cast<uint64_t>(input.size);
     }
@@ -296,7 +336,7 @@ AddPlan PlanAdd(const LibraryView* view, const tx::LibraryRecord* record, int ki
         const auto [at, fresh] = stored_by.emplace(member.stored, InputShown(*member.input));
         if (!fresh)
             Fail("", at->second + " and " + InputShown(*member.input) +
-                         " would both be stored as " + DisplayText(member.stored) +
+                         " would both be stored as " + ShownText(member.stored) +
                          "; nothing added");
         taken.insert(member.stored);
     };
@@ -307,7 +347,7 @@ AddPlan PlanAdd(const LibraryView* view, const tx::LibraryRecord* record, int ki
             member.shown = found->name;
             if (member.stored == kTableMember)
                 Fail(InputShown(*member.input),
-                     "the member name \"" + DisplayText(member.name) +
+                     "the member name \"" + ShownText(member.name) +
                          "\" leads to the long-name table; nothing added");
         } else if (FitsEntry(member.name)) {
             member.stored = member.name;
@@ -364,7 +404,8 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
     int16_t handle;
     const std::string member = "|" + stored;
     if (!tx::FileCreate(member.c_str(), &handle, core.Selector()))
-        Fail(library, "cannot take member " + DisplayText(stored));
+        Fail(library, CoreFailure("cannot make member " + ShownText(stored), core.Path(),
+                                  tx::kDirEntrySize));
     if (record->header->capacity != capacity) progress.Add(static_cast<uint64_t>(moved));
     std::vector<uint8_t> buffer(kChunk);
     uint64_t done = 0;
@@ -374,7 +415,8 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
         if (record->end_of_data + static_cast<int64_t>(done) + got > kContainerMax)
             Fail(shown, "would grow the library beyond 2 GiB, which a container cannot address");
         if (tx::FileWrite(handle, buffer.data(), got) != got)
-            Fail(library, "cannot write member " + DisplayText(stored));
+            Fail(library,
+                 CoreFailure("cannot write member " + ShownText(stored), core.Path(), got));
         done += got;
         progress.Add(got);
         behind.Wrote(got);
@@ -384,7 +426,9 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
     tx::g_layer.stamp.attribute = tx::kStampAttribute;
     tx::g_layer.stamp.date = date;
     tx::g_layer.stamp.time = time;
-    if (!tx::FileClose(handle)) Fail(library, "cannot commit member " + DisplayText(stored));
+    if (!tx::FileClose(handle))
+        Fail(library, CoreFailure("cannot commit member " + ShownText(stored), core.Path(),
+                                  static_cast<uint64_t>(capacity) * tx::kDirEntrySize));
     return done;
 }
 
@@ -406,14 +450,14 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
                                [&](uint8_t* buffer, uint16_t count) -> uint16_t {
                                    const size_t got = std::fread(buffer, 1, count, stdin);
                                    if (got < count && std::ferror(stdin))
-                                       Fail(shown, "cannot be read");
+                                       Fail(shown, "cannot be read: " + ErrnoText());
                                    return static_cast<uint16_t>(got);
                                });
         } else {
             CheckCorePath(input.disk_path);
             int16_t file;
             if (!tx::DiskOpen(input.disk_path.c_str(), kDiskReadShared, &file))
-                Fail(shown, "cannot open (disk error " + Number(tx::DiskLastError()) + ")");
+                Fail(shown, CoreFailure("cannot open"));
             struct Closer {
                 int16_t file;
                 ~Closer() { tx::DiskClose(file); }
@@ -425,15 +469,14 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
                                progress, behind, [&](uint8_t* buffer, uint16_t count) -> uint16_t {
                                    uint32_t got = 0;
                                    if (!tx::DiskRead(file, buffer, count, &got))
-                                       Fail(shown, "cannot read (disk error " +
-                                                       Number(tx::DiskLastError()) + ")");
+                                       Fail(shown, CoreFailure("cannot read"));
                                    return static_cast<uint16_t>(got);
                                });
             if (static_cast<int64_t>(done) != input.size)
                 Fail(shown, "changed size while being read");
         }
-        std::string line = (member.replacing ? "replaced " : "added ") + DisplayText(member.shown);
-        if (member.long_name && options.verbosity > 1) line += " as " + DisplayText(member.stored);
+        std::string line = (member.replacing ? "replaced " : "added ") + ShownText(member.shown);
+        if (member.long_name && options.verbosity > 1) line += " as " + ShownText(member.stored);
         report->push_back(line + " (" + Number(done) + " bytes)");
     }
     if (plan.write_table) {
@@ -455,7 +498,7 @@ void PrintReport(const Options& options, const InputSet& inputs,
     for (const std::string& line : report)
         std::printf("%s\n", line.c_str());
     for (const std::string& folder : inputs.empty_folders)
-        std::printf("skipped empty folder %s\n", folder.c_str());
+        std::printf("skipped empty folder %s\n", EscapeControls(folder).c_str());
 }
 
 // The inputs of create and add, with --as checked against them.
@@ -484,9 +527,11 @@ void MakeFolders(const std::string& path, std::vector<std::string>* made) {
 #else
         const int failed = ::mkdir(prefix.c_str(), 0777);
 #endif
-        if (failed != 0 && !IsDirectory(prefix))
+        if (failed != 0 && !IsDirectory(prefix)) {
+            const std::string reason = ErrnoText();
             Fail(prefix, FileExistsOnDisk(prefix) ? "exists and is not a folder"
-                                                  : "cannot make the folder");
+                                                  : "cannot make the folder: " + reason);
+        }
         made->push_back(prefix);
     }
 }
@@ -526,7 +571,7 @@ void CheckContainer(const std::string& name, const uint8_t* data, size_t availab
         tx::DirEntry entry;
         std::memcpy(&entry, data + tx::kHeaderBlockSize + i * tx::kDirEntrySize, sizeof entry);
         if (entry.state == 1 && !tx::EntryInsideContainer(&entry, static_cast<int32_t>(size)))
-            Fail(name, "damaged: member " + DisplayText(EntryName(entry)) +
+            Fail(name, "damaged: member " + ShownText(EntryName(entry)) +
                            " points outside the container");
     }
 }
@@ -651,11 +696,11 @@ int LibraryInfo(const Options& options, const std::string& path, uint32_t base) 
     const LibraryView view(core);
     WarnOfTable(view, path);
     const tx::HeaderBlock& h = *library->header;
-    if (base == 0) std::printf("file:              %s\n", path.c_str());
+    if (base == 0) std::printf("file:              %s\n", EscapeControls(path).c_str());
     std::printf("container:         %ld bytes from offset %lu\n",
                 static_cast<long>(library->end_of_data), static_cast<unsigned long>(base));
     std::printf("magic:             \"%s\"\n",
-                DisplayText(std::string(h.magic, strnlen(h.magic, 14))).c_str());
+                ShownText(std::string(h.magic, strnlen(h.magic, 14))).c_str());
     std::printf("header size:       %u\n", h.header_size);
     std::printf("created:           %s %s\n", FatDate(h.create_date).c_str(),
                 FatTime(h.create_date, h.create_time).c_str());
@@ -684,8 +729,10 @@ int LibraryInfo(const Options& options, const std::string& path, uint32_t base) 
     return 0;
 }
 
-nlohmann::ordered_json ListJson(const std::string& library, const ListRequest& request) {
-    const ReadLibrary opened(library);
+namespace {
+
+Json ListDocument(const ReadLibrary& opened, const std::string& library,
+                  const ListRequest& request) {
     const tx::LibraryRecord* record = opened.record;
     const LibraryView& view = opened.view;
     Json list;
@@ -714,10 +761,26 @@ nlohmann::ordered_json ListJson(const std::string& library, const ListRequest& r
     return list;
 }
 
+// Says which live entries have one name where case is ignored.
+void WarnOfCollisions(const LibraryView& view, const std::string& library) {
+    for (const auto& [first, second] : CaseCollisions(view))
+        std::fprintf(stderr, "txlib: %s: %s\n", EscapeControls(library).c_str(),
+                     CollisionText(*first, *second).c_str());
+}
+
+} // namespace
+
+nlohmann::ordered_json ListJson(const std::string& library, const ListRequest& request) {
+    const ReadLibrary opened(library);
+    return ListDocument(opened, library, request);
+}
+
 int CommandList(const Options& options, const std::string& library, const ListRequest& request) {
     int damaged = 0;
     if (options.json) {
-        const Json list = ListJson(library, request);
+        const ReadLibrary opened(library);
+        const Json list = ListDocument(opened, library, request);
+        WarnOfCollisions(opened.view, library);
         std::printf("%s\n", list.dump(2).c_str());
         for (const Json& member : list["members"])
             if (member["state"] == "member" && !member["inside"].get<bool>()) ++damaged;
@@ -726,12 +789,13 @@ int CommandList(const Options& options, const std::string& library, const ListRe
         const tx::LibraryRecord* record = opened.record;
         const LibraryView& view = opened.view;
         WarnOfTable(view, library);
+        WarnOfCollisions(view, library);
         const std::vector<const MemberView*> chosen =
             Select(view, request.names, request.all, library, "");
         const bool verbose = options.verbosity > 1;
         size_t width = 12;
         for (const MemberView* member : chosen)
-            width = std::max(width, member->name.size());
+            width = std::max(width, Columns(member->name));
         if (options.verbosity > 0)
             std::printf("%s %10s  %-10s %s%s%s%s\n", Padded("NAME", width).c_str(), "SIZE", "DATE",
                         verbose || request.all ? "TIME    " : "TIME",
@@ -750,7 +814,7 @@ int CommandList(const Options& options, const std::string& library, const ListRe
                             static_cast<unsigned long>(e.offset),
                             static_cast<unsigned long>(e.allocated));
             if (request.all) std::printf(verbose ? "  %-7s" : "  %s", StateName(member->state));
-            if (verbose) std::printf("  %s", DisplayText(member->stored).c_str());
+            if (verbose) std::printf("  %s", ShownText(member->stored).c_str());
             if (!inside) std::printf("  (data outside the container)");
             std::printf("\n");
         }
@@ -847,8 +911,7 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
 
 int CommandExtract(const Options& options, const std::string& library,
                    const ExtractRequest& request) {
-    ReadLibrary opened(library);
-    CoreSession& core = opened.core;
+    const ReadLibrary opened(library);
     const tx::LibraryRecord* record = opened.record;
     const LibraryView& view = opened.view;
     WarnOfTable(view, library);
@@ -859,31 +922,41 @@ int CommandExtract(const Options& options, const std::string& library,
         Select(view, request.names, false, library, nothing);
     for (const MemberView* member : chosen) {
         if (!tx::EntryInsideContainer(&record->directory[member->index], record->end_of_data))
-            Fail(library, "damaged: member " + DisplayText(member->name) +
+            Fail(library, "damaged: member " + ShownText(member->name) +
                               " points outside the container" + nothing);
     }
+    // On Windows two members whose names differ only in case would be
+    // written to one file; the library's own lookup may reach only one.
+    if (!request.to_stdout && request.names.empty()) {
+        const auto collisions = CaseCollisions(view);
+        if (!collisions.empty())
+            Fail(library,
+                 CollisionText(*collisions.front().first, *collisions.front().second) + nothing);
+    }
+    uint8_t key = 0;
+    if (!tx::MemberKey(record, &key))
+        Fail(library, "its members are scrambled by method " + Number(record->header->method) +
+                          ", which the launcher cannot undo" + nothing);
 
-    // Reads a member by the name the launcher opens it by.
+    // Reads the entry chosen, by its index, from the container: the bytes
+    // of that entry and no other, whatever its name leads a lookup to.
     auto copy = [&](const MemberView& member, auto write) {
         const tx::DirEntry& entry = record->directory[member.index];
-        const std::string path = "|" + member.name;
-        int16_t handle;
-        if (!tx::FileOpenRead(path.c_str(), &handle, core.Selector()))
-            Fail(library, "cannot read member " + DisplayText(member.name));
+        const std::string what = "cannot read member " + ShownText(member.name);
+        if (!tx::FileSeekExact(record->container,
+                               record->base_offset + static_cast<int32_t>(entry.offset)))
+            Fail(library, CoreFailure(what));
         std::vector<uint8_t> buffer(kChunk);
         uint32_t done = 0;
         while (done < entry.size) {
             const uint32_t left = entry.size - done;
             const uint16_t want = left < kChunk ? static_cast<uint16_t>(left) : kChunk;
-            const uint16_t got = tx::FileRead(handle, buffer.data(), want);
-            if (got != want) {
-                tx::FileClose(handle);
-                Fail(library, "cannot read member " + DisplayText(member.name));
-            }
-            write(buffer.data(), got);
-            done += got;
+            if (tx::FileRead(record->container, buffer.data(), want) != want)
+                Fail(library, CoreFailure(what));
+            if (record->header->seed != tx::kSeedPlain) tx::XorBytes(buffer.data(), want, key);
+            write(buffer.data(), want);
+            done += want;
         }
-        tx::FileClose(handle);
     };
 
     if (request.to_stdout) {
@@ -895,9 +968,9 @@ int CommandExtract(const Options& options, const std::string& library,
 #endif
         copy(*chosen.front(), [](const uint8_t* data, uint16_t size) {
             if (std::fwrite(data, 1, size, stdout) != size)
-                Fail("", "cannot write to standard output");
+                Fail("", "cannot write to standard output: " + ErrnoText());
         });
-        if (std::fflush(stdout) != 0) Fail("", "cannot write to standard output");
+        if (std::fflush(stdout) != 0) Fail("", "cannot write to standard output: " + ErrnoText());
         return 0;
     }
 
@@ -911,7 +984,8 @@ int CommandExtract(const Options& options, const std::string& library,
     std::string prefix = request.directory;
     if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') prefix += separator;
     std::vector<std::string> targets;
-    std::set<std::string> files, folders;
+    std::map<std::string, const MemberView*> files; // as Windows compares names
+    std::set<std::string> folders;
     uint64_t total = 0;
     for (const MemberView* member : chosen) {
         std::string target = prefix, folded;
@@ -921,14 +995,14 @@ int CommandExtract(const Options& options, const std::string& library,
             const std::string part = member->name.substr(start, end - start);
             std::string reason;
             if (!SafeFileName(part, &reason))
-                Fail(library, "member \"" + DisplayText(member->name) + "\" " + reason +
+                Fail(library, "member \"" + ShownText(member->name) + "\" " + reason +
                                   ": it would not be written inside the output directory" +
                                   nothing);
-            folded += FoldCase(part);
+            folded += FoldFileCase(part);
             target += DisplayText(part);
             if (end == std::string::npos) break;
             if (FileExistsOnDisk(target) && !IsDirectory(target))
-                Fail(target, "is a file where member " + DisplayText(member->name) +
+                Fail(target, "is a file where member " + ShownText(member->name) +
                                  " needs a folder" + nothing);
             folders.insert(folded);
             folded += '\\';
@@ -938,8 +1012,18 @@ int CommandExtract(const Options& options, const std::string& library,
         if (target.size() > static_cast<size_t>(tx::kPathMax))
             Fail(target,
                  "the path is longer than " + Number(tx::kPathMax) + " characters" + nothing);
-        files.insert(folded);
+        const auto [at, fresh] = files.emplace(folded, member);
+        if (!fresh)
+            Fail(library, "members " + ShownText(at->second->name) + " and " +
+                              ShownText(member->name) +
+                              " have the same name if case is ignored: on Windows one file "
+                              "would replace the other" +
+                              nothing);
         if (IsDirectory(target)) Fail(target, "is a folder" + nothing);
+        if (SameFile(target, library))
+            Fail(target, std::string(opened.base != 0 ? "is the program that holds the library read"
+                                                      : "is the library read") +
+                             ", which extraction never replaces" + nothing);
         if (request.keep_old && FileExistsOnDisk(target))
             Fail(target, "exists, and -k keeps old files" + nothing);
         targets.push_back(target);
@@ -948,7 +1032,7 @@ int CommandExtract(const Options& options, const std::string& library,
     for (const std::string& folder : folders)
         if (files.count(folder))
             Fail(library,
-                 "member " + DisplayText(folder) + " would be both a file and a folder" + nothing);
+                 "member " + ShownText(folder) + " would be both a file and a folder" + nothing);
     if (FileExistsOnDisk(request.directory) && !IsDirectory(request.directory))
         Fail(request.directory, "exists and is not a directory");
 
@@ -977,18 +1061,21 @@ int CommandExtract(const Options& options, const std::string& library,
             written.push_back(target);
             const tx::DirEntry& entry = record->directory[member.index];
             if (entry.date != 0) {
+                const std::string what = "cannot set its date and time";
+                std::string failed;
                 int16_t file;
-                bool dated = tx::DiskOpen(target.c_str(), tx::kDiskRead | tx::kDiskWrite, &file);
-                if (dated) {
-                    dated =
-                        tx::DiskSetFileTime(file, tx::UnpackFatDateTime(entry.date, entry.time));
-                    dated = tx::DiskClose(file) && dated;
+                if (!tx::DiskOpen(target.c_str(), tx::kDiskRead | tx::kDiskWrite, &file)) {
+                    failed = CoreFailure(what);
+                } else {
+                    if (!tx::DiskSetFileTime(file, tx::UnpackFatDateTime(entry.date, entry.time)))
+                        failed = CoreFailure(what);
+                    if (!tx::DiskClose(file) && failed.empty()) failed = CoreFailure(what);
                 }
-                if (!dated) Fail(target, "cannot set its date and time");
+                if (!failed.empty()) Fail(target, failed);
             }
             if (options.verbosity > 0) {
                 progress.Clear();
-                std::printf("%s (%lu bytes)\n", target.c_str(),
+                std::printf("%s (%lu bytes)\n", EscapeControls(target).c_str(),
                             static_cast<unsigned long>(entry.size));
                 std::fflush(stdout);
             }
@@ -1002,7 +1089,7 @@ int CommandExtract(const Options& options, const std::string& library,
         } else {
             if (options.verbosity == 0)
                 for (const std::string& path : written)
-                    std::fprintf(stderr, "txlib: written %s\n", path.c_str());
+                    std::fprintf(stderr, "txlib: written %s\n", EscapeControls(path).c_str());
             failure.message +=
                 "; the " + Number(written.size()) + " file(s) written before it stay, each whole";
         }

@@ -1,5 +1,6 @@
 #include "libraryview.h"
 
+#include "errortext.h"
 #include "failure.h"
 #include "files.h"
 #include "librarytools.h"
@@ -9,6 +10,7 @@
 #include "library/searchlist.h"
 #include "vfile/virtual.h"
 
+#include <cerrno>
 #include <cstring>
 #include <set>
 
@@ -20,10 +22,6 @@ constexpr int kHandles = 140;
 // Larger than any one write the tool makes (a member chunk, a directory).
 constexpr uint32_t kWriteChunk = 1 << 16;
 constexpr int64_t kContainerMax = 0x7FFFFFFF; // offsets are signed 32-bit
-
-std::string DiskError() {
-    return std::to_string(static_cast<uint32_t>(tx::DiskLastError()));
-}
 
 // A deleted entry's name, its lost first character shown as '?'.
 std::string ShownName(const tx::DirEntry& entry) {
@@ -41,6 +39,18 @@ std::string LookupKey(const std::string& name) {
 }
 
 } // namespace
+
+std::string CoreFailure(const std::string& what, const std::string& path, uint64_t need) {
+    const auto code = static_cast<uint32_t>(tx::DiskLastError());
+    // The layer keeps a sharing violation as 2, the code of a missing file.
+    if (code == 2) return what + ": no such file, or another program has it open";
+    if (code != 0) return WithCause(what, code);
+    // The layer clears the code when it cleans up after a failure (a new
+    // library that could not be written is closed and deleted); a volume
+    // without the room the step needed tells the cause all the same.
+    const int64_t free = path.empty() || need == 0 ? -1 : FreeSpaceAt(path);
+    return free >= 0 && static_cast<uint64_t>(free) < need ? WithCause(what, 112) : what;
+}
 
 void CheckCorePath(const std::string& path) {
     if (path.size() > static_cast<size_t>(tx::kPathMax))
@@ -79,35 +89,45 @@ tx::LibraryRecord* CoreSession::Record() const {
 tx::LibraryRecord* CoreSession::Open(const std::string& path, uint32_t base,
                                      const std::string& shown) {
     CheckCorePath(path);
+    path_ = path;
     const int64_t file_size = FileSizeOnDisk(path);
-    if (file_size < 0) Fail(shown, "cannot open: no such file");
+    if (file_size < 0)
+        Fail(shown, errno == ENOENT ? std::string("cannot open: no such file")
+                                    : "cannot open: " + ErrnoText());
     if (file_size > kContainerMax) Fail(shown, "is larger than 2 GiB, beyond a container's reach");
     const uint64_t size = static_cast<uint64_t>(file_size) - base;
     const size_t want = tx::kHeaderBlockSize + tx::kMaxDirEntries * tx::kDirEntrySize;
     const std::vector<uint8_t> start = ReadFileRange(path, base, want);
     CheckContainer(shown, start.data(), start.size(), size, false);
     if (!tx::LibraryOpen(path.c_str(), &selector_, 0, 1, -1, -1, -1, static_cast<int32_t>(base)))
-        Fail(shown, "cannot be opened as a library container (disk error " + DiskError() + ")");
+        Fail(shown, CoreFailure("cannot be opened as a library container"));
     return Record();
 }
 
 tx::LibraryRecord* CoreSession::Create(const std::string& path, int16_t kind, int capacity,
                                        const std::string& shown) {
     CheckCorePath(path);
+    path_ = path;
     // A new container's directory has as many entries as the growth step.
     const int16_t step = tx::g_layer.growth_step;
     tx::g_layer.growth_step = static_cast<int16_t>(capacity);
     const int created = tx::LibraryOpen(path.c_str(), &selector_, 1, 0, kind, -1, -1, 0);
     tx::g_layer.growth_step = step;
-    if (!created) Fail(shown, "cannot be created (disk error " + DiskError() + ")");
+    if (!created)
+        Fail(shown, CoreFailure("cannot be created", path,
+                                static_cast<uint64_t>(
+                                    tx::ContainerNewSize(static_cast<uint16_t>(capacity)))));
     return Record();
 }
 
 void CoreSession::Close(const std::string& shown) {
+    if (selector_ == -1) return;
+    const uint64_t directory =
+        static_cast<uint64_t>(Record()->header->capacity) * tx::kDirEntrySize;
     const int16_t selector = selector_;
     selector_ = -1;
-    if (selector != -1 && !tx::LibraryClose(selector))
-        Fail(shown, "cannot write its directory back (disk error " + DiskError() + ")");
+    if (!tx::LibraryClose(selector))
+        Fail(shown, CoreFailure("cannot write its directory back", path_, directory));
 }
 
 LibraryView::LibraryView(CoreSession& core) : core_(core) {

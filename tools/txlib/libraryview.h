@@ -36,12 +36,21 @@ class CoreSession {
     void Close(const std::string& shown);
 
     int16_t Selector() const { return selector_; }
+    // The file of the library open, as given to Open or Create.
+    const std::string& Path() const { return path_; }
     tx::LibraryRecord* Record() const;
 
   private:
     int16_t selector_ = -1;
+    std::string path_; // the file of the library open, as given
     uint32_t previous_write_chunk_ = 0;
 };
+
+// "WHAT: CAUSE" for an operation of the core that failed, with the cause
+// that its last disk error gives, or, where that is 0, "no space left on the
+// device" when the volume of `path` has less than the `need` bytes free
+// that the operation wanted; else WHAT alone.
+std::string CoreFailure(const std::string& what, const std::string& path = "", uint64_t need = 0);
 
 // The core keeps paths in buffers of 260 characters: a longer path is
 // refused with Failure naming it.

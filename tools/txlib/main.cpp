@@ -5,6 +5,7 @@
 #include "failure.h"
 #include "librarytools.h"
 #include "slotvalues.h"
+#include "text.h"
 #include "txversion.h"
 
 #include <CLI/CLI.hpp>
@@ -33,7 +34,20 @@ constexpr const char kFooter[] =
     "the same file, at most 60 seconds, then fails with status 2 and writes nothing.\n"
     "It writes through a symbolic link to its target, keeps the file's mode, owner\n"
     "and group, and refuses a file that is read-only, has other names (hard links)\n"
-    "or, unless run as root, belongs to another user.";
+    "or, unless run as root, belongs to another user. On Linux a path that holds a\n"
+    "backslash is refused: the library layer would read it as a folder separator.";
+
+constexpr const char kListNotes[] =
+    "Control characters in names are shown escaped, as ls -b shows them (\\033).\n"
+    "Two live entries whose names are the same if case is ignored are named on\n"
+    "standard error.";
+
+constexpr const char kExtractNotes[] =
+    "A file that exists is replaced by the member of its name, unless -k is given.\n"
+    "The library read, or the program that holds it, is never replaced. Extracting\n"
+    "all members is refused when two live entries have the same name if case is\n"
+    "ignored (on Windows one file would replace the other), and so is extracting\n"
+    "two such members.";
 
 [[noreturn]] void Usage(const std::string& message, const std::string& command = "") {
     txlib::Fail("",
@@ -48,6 +62,20 @@ int KindValue(const std::string& text) {
     if (text.empty() || *end != 0 || kind < -1 || kind > 0xFFFF)
         Usage("--kind takes a number from 0 to 65535 (or -1)", "create");
     return static_cast<int>(kind);
+}
+
+// On Linux a backslash is a character of a file name, but the library layer
+// takes it for a folder separator, as on Windows: it would open another file
+// than the one named. Such a path is refused before anything is read.
+void CheckNativePaths(const std::vector<const std::string*>& paths) {
+#ifdef _WIN32
+    (void)paths;
+#else
+    for (const std::string* path : paths)
+        if (path->find('\\') != std::string::npos)
+            txlib::Fail(*path, "a path with a backslash cannot be used on Linux: the library "
+                               "layer reads a backslash as a folder separator");
+#endif
 }
 
 // Every option may be given once.
@@ -92,12 +120,14 @@ int Run(int argc, char** argv) {
     CLI::App* embed = command("embed", "OUT: a copy of EXE with the library LIB embedded");
     embed->add_option("EXE", line.exe, "the launcher program")->required();
     embed->add_option("LIB", line.library, "the library file")->required();
-    Once(embed->add_option("-o,--output", line.out, "the program to write"))->required();
+    Once(embed->add_option("-o,--output", line.out, "the program to write (neither EXE nor LIB)"))
+        ->required();
     Once(embed->add_flag("--any-kind", line.any_kind, "also a library whose kind is not 0"));
 
     CLI::App* unembed = command("unembed", "write a program's embedded library out to a file");
     unembed->add_option("EXE", line.exe, "the launcher program")->required();
-    Once(unembed->add_option("-o,--output", line.out, "the library file to write"))->required();
+    Once(unembed->add_option("-o,--output", line.out, "the library file to write (not EXE)"))
+        ->required();
 
     CLI::App* info =
         command("info", "a library's header, or where a program keeps its slots and library");
@@ -112,6 +142,7 @@ int Run(int argc, char** argv) {
     Once(create->add_option("-C,--directory", line.in_directory, "take the paths relative to DIR"));
 
     CLI::App* list = command("list", "the members of a library");
+    list->footer(std::string(kListNotes) + "\n\n" + kFooter);
     list->add_option("LIB", line.library, "the library, or a program holding one")->required();
     list->add_option("NAME", line.names, "members to show, by name or * and ? pattern");
     Once(list->add_flag("-a,--all", line.all,
@@ -128,6 +159,7 @@ int Run(int argc, char** argv) {
 
     CLI::App* extract = command(
         "extract", "write members (all by default) as files, with their folders, dates and times");
+    extract->footer(std::string(kExtractNotes) + "\n\n" + kFooter);
     extract->add_option("LIB", line.library, "the library, or a program holding one")->required();
     extract->add_option("MEMBER", line.names, "members to write, by name or * and ? pattern");
     CLI::Option* directory = Once(
@@ -181,6 +213,14 @@ int Run(int argc, char** argv) {
     }
     options.json = line.json;
 
+    std::vector<const std::string*> paths{&line.exe, &line.library, &line.file, &line.out,
+                                          &line.in_directory};
+    if (extract->parsed()) paths.push_back(&line.directory);
+    if (create->parsed() || add->parsed())
+        for (const std::string& path : line.paths)
+            paths.push_back(&path);
+    CheckNativePaths(paths);
+
     if (slots->parsed()) {
         std::vector<std::pair<std::string, std::string>> sets;
         std::set<unsigned> named;
@@ -228,10 +268,14 @@ int main(int argc, char** argv) {
         return Run(argc, argv);
     } catch (const txlib::Failure& failure) {
         std::fflush(stdout);
+        // Whatever a message took from a file, it reaches the terminal
+        // without control characters.
+        const std::string message = txlib::EscapeControls(failure.message);
         if (failure.file.empty())
-            std::fprintf(stderr, "txlib: %s\n", failure.message.c_str());
+            std::fprintf(stderr, "txlib: %s\n", message.c_str());
         else
-            std::fprintf(stderr, "txlib: %s: %s\n", failure.file.c_str(), failure.message.c_str());
+            std::fprintf(stderr, "txlib: %s: %s\n", txlib::EscapeControls(failure.file).c_str(),
+                         message.c_str());
         return failure.status;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "txlib: out of memory\n");

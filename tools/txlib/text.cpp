@@ -127,6 +127,86 @@ std::string DisplayText(const std::string& text) {
 #endif
 }
 
+namespace {
+
+void AppendEscape(std::string* out, uint8_t byte) {
+    switch (byte) {
+    case '\a':
+        *out += "\\a";
+        return;
+    case '\b':
+        *out += "\\b";
+        return;
+    case '\t':
+        *out += "\\t";
+        return;
+    case '\n':
+        *out += "\\n";
+        return;
+    case '\v':
+        *out += "\\v";
+        return;
+    case '\f':
+        *out += "\\f";
+        return;
+    case '\r':
+        *out += "\\r";
+        return;
+    default:
+        break;
+    }
+    const char octal[] = {'\\', static_cast<char>('0' + (byte >> 6)),
+                          static_cast<char>('0' + ((byte >> 3) & 7)),
+                          static_cast<char>('0' + (byte & 7))};
+    out->append(octal, sizeof octal);
+}
+
+} // namespace
+
+std::string EscapeControls(const std::string& shown) {
+    std::string out;
+    out.reserve(shown.size());
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const auto byte = static_cast<uint8_t>(shown[i]);
+        if (byte < 0x20 || byte == 0x7F) {
+            AppendEscape(&out, byte);
+            continue;
+        }
+#ifdef _WIN32
+        if (byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D) {
+            AppendEscape(&out, byte);
+            continue;
+        }
+#else
+        if (byte == 0xC2 && i + 1 < shown.size() &&
+            (static_cast<uint8_t>(shown[i + 1]) & 0xE0) == 0x80) {
+            AppendEscape(&out, byte);
+            AppendEscape(&out, static_cast<uint8_t>(shown[++i]));
+            continue;
+        }
+#endif
+        out.push_back(shown[i]);
+    }
+    return out;
+}
+
+std::string ShownText(const std::string& text) {
+    return EscapeControls(DisplayText(text));
+}
+
+std::string FoldFileCase(std::string text) {
+    for (char& c : text) {
+        const auto byte = static_cast<uint8_t>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7))
+            c = static_cast<char>(byte - 0x20);
+        else if (byte == 0x9A || byte == 0x9C || byte == 0x9E)
+            c = static_cast<char>(byte - 0x10); // š œ ž
+        else if (byte == 0xFF)
+            c = static_cast<char>(0x9F); // ÿ
+    }
+    return text;
+}
+
 std::string PathUtf8(const std::string& path) {
 #ifdef _WIN32
     return Cp1252ToUtf8(path);

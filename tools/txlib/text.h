@@ -31,7 +31,26 @@ bool ArgumentText(const std::string& argument, std::string* out, std::string* er
 // Windows-1252 text as the terminal shows it.
 std::string DisplayText(const std::string& text);
 
-// A path from the command line or the disk as UTF-8 text, for JSON: on
+// Text as the terminal gets it (UTF-8 on Linux, the code page on Windows)
+// with every control character written as `ls -b` writes it (\t, \n, \033),
+// so that names read from files cannot move the cursor, clear the screen or
+// retitle the window. A backslash stays as it is: it separates the folders
+// of a member name. The C1 controls count too: U+0080 to U+009F in UTF-8,
+// and on Windows the five bytes that the code page leaves undefined.
+std::string EscapeControls(const std::string& shown);
+
+// A name from a file (a member name, a path read from a library), in
+// Windows-1252, as list and messages show it: DisplayText with its control
+// characters escaped.
+std::string ShownText(const std::string& text);
+
+// Windows-1252 text with its lower-case letters in upper case, as Windows
+// compares file names: a to z, and the accented letters, š, œ, ž and ÿ too
+// (the launcher's own lookup folds a to z only).
+std::string FoldFileCase(std::string text);
+
+// A path from the command line or the disk as UTF-8 text, for JSON (the
+// path fields of every document): on
 // Windows converted from the code page; elsewhere kept where it is UTF-8,
 // with each byte that is not part of a UTF-8 character taken as Windows-1252
 // (byte 0xFF becomes U+00FF), so that the JSON made of it is always valid.

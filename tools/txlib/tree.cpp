@@ -1,5 +1,6 @@
 #include "tree.h"
 
+#include "errortext.h"
 #include "failure.h"
 #include "text.h"
 
@@ -9,6 +10,7 @@
 #ifdef _WIN32
 #include "platform/win32.h"
 #else
+#include <cerrno>
 #include <climits>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -75,8 +77,9 @@ std::vector<std::string> Walker::Entries(const std::string& disk) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(Join(disk, "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
-        if (GetLastError() == ERROR_FILE_NOT_FOUND) return names;
-        Fail(disk, "cannot read the folder (Windows error " + std::to_string(GetLastError()) + ")");
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return names;
+        Fail(disk, WithCause("cannot read the folder", error));
     }
     do {
         const std::string entry = found.cFileName;
@@ -88,8 +91,12 @@ std::vector<std::string> Walker::Entries(const std::string& disk) {
 
 void Walker::Add(const std::string& disk, const std::string& name) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(disk.c_str(), GetFileExInfoStandard, &data))
-        Fail(disk, "cannot open: no such file or folder");
+    if (!GetFileAttributesExA(disk.c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD error = GetLastError();
+        Fail(disk, error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                       ? std::string("cannot open: no such file or folder")
+                       : WithCause("cannot open", error));
+    }
     // Links and junctions could lead anywhere; they are not followed.
     if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         Fail(disk, "is a link, which txlib does not follow on Windows");
@@ -118,7 +125,7 @@ bool Inside(const std::string& path, const std::string& root) {
 std::vector<std::string> Walker::Entries(const std::string& disk) {
     std::vector<std::string> names;
     DIR* folder = opendir(disk.empty() ? "." : disk.c_str());
-    if (folder == nullptr) Fail(disk, "cannot read the folder");
+    if (folder == nullptr) Fail(disk, "cannot read the folder: " + ErrnoText());
     while (const dirent* entry = readdir(folder)) {
         const std::string part = entry->d_name;
         if (part != "." && part != "..") names.push_back(part);
@@ -130,7 +137,9 @@ std::vector<std::string> Walker::Entries(const std::string& disk) {
 void Walker::Add(const std::string& disk, const std::string& name) {
     const char* const path = disk.empty() ? "." : disk.c_str();
     struct stat st;
-    if (lstat(path, &st) != 0) Fail(disk, "cannot open: no such file or folder");
+    if (lstat(path, &st) != 0)
+        Fail(disk, errno == ENOENT ? std::string("cannot open: no such file or folder")
+                                   : "cannot open: " + ErrnoText());
     // Whatever links the path goes through, where it ends must lie inside
     // the folder the names are relative to.
     const std::string target = Canonical(disk);

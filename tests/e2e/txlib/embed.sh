@@ -60,6 +60,27 @@ run ./app2.exe
 expect_line "offset=$offset" "the replaced library's offset"
 expect_line "member C.TXT 4" "the replaced library's new member"
 
+# An output that is one of the inputs, under whatever name, is refused and
+# nothing changes.
+cp app.exe app.before
+cp app.lib lib.before
+cp host host.before
+while IFS='|' read -r args; do
+    # shellcheck disable=SC2086
+    txlib $args
+    expect_status 2 "txlib $args"
+    expect_error "write the output to another file" "txlib $args"
+done <<'CASES'
+unembed app.exe -o app.exe
+unembed app.exe -o ./app.exe
+embed host app.lib -o app.lib
+embed host app.lib -o ./host
+CASES
+same_file app.before app.exe "unembed over its program"
+same_file lib.before app.lib "embed over its library"
+same_file host.before host "embed over its program"
+no_leftovers "outputs that are inputs"
+
 # The launcher opens only kind 0.
 txlib create other.lib --kind 3
 txlib embed host other.lib -o other.exe

@@ -49,6 +49,99 @@ for name in '..\134X' '../X' 'C:X' 'CON.TXT' '..'; do
     [ -z "$(ls -A sub/out)" ] && [ "$(ls -A sub)" = out ] || fail "a member named $name was written"
 done
 
+# Members named after the library read, or after the program that holds it:
+# never extracted over it, under whatever name the library is read.
+mkdir victim
+printf 'evil' >victim/SELF.LIB
+printf 'evil' >victim/HOLDER.EXE
+txlib create SELF.LIB -C victim SELF.LIB
+txlib create inner.lib -C victim HOLDER.EXE
+put_probe base
+txlib embed base inner.lib -o HOLDER.EXE
+ln SELF.LIB alias.lib
+while IFS='|' read -r read_as kept; do
+    cp "$kept" kept.before
+    txlib extract "$read_as"
+    expect_status 2 "extracting $read_as over $kept"
+    expect_error "never replaces" "extracting $read_as over $kept"
+    same_file kept.before "$kept" "extracting $read_as over $kept"
+done <<CASES
+SELF.LIB|SELF.LIB
+alias.lib|SELF.LIB
+HOLDER.EXE|HOLDER.EXE
+CASES
+no_leftovers "members named after the library"
+
+# Live entries whose names differ only in case: list names them; a named
+# extraction writes the whole of the one entry the lookup opens; extracting
+# all of them, or two such, is refused. The first library has abc.txt (28
+# bytes) and ABC.TXT (3 bytes), the second CAF\351.TXT and CAF\311.TXT.
+printf 'twenty-eight bytes of abc...' >ABX.TXT
+printf 'ABC' >ABC.TXT
+txlib create case.lib ABX.TXT ABC.TXT
+cp case.lib latin.lib
+patch case.lib 128 'abc.txt'
+patch latin.lib 128 'CAF\351.TXT\0'
+patch latin.lib 176 'CAF\311.TXT\0'
+for library in case.lib latin.lib; do
+    txlib list "$library"
+    expect_status 0 "list of $library"
+    grep -qF 'have the same name if case is ignored' err || fail "list of $library names no collision"
+    txlib extract "$library" -d all
+    expect_status 2 "extracting all of $library"
+    expect_error "have the same name if case is ignored" "extracting all of $library"
+    [ ! -e all ] || fail "extracting all of $library wrote something"
+done
+txlib extract latin.lib 'CAF?.TXT' -d two
+expect_status 2 "extracting two members of one name"
+[ ! -e two ] || fail "extracting two members of one name wrote something"
+txlib extract case.lib ABC.TXT -d one
+expect_status 0 "extracting ABC.TXT"
+same_file ABX.TXT one/abc.txt "the entry that ABC.TXT opens"
+
+# Control characters in member names reach the terminal escaped: ESC [2J
+# and the byte that Windows-1252 leaves undefined at 0x9D (U+009D, which a
+# terminal takes for the start of a command).
+cp good.lib ctl.lib
+patch ctl.lib 128 '\033[2J\235.TXT\0'
+txlib list ctl.lib
+expect_status 0 "list of a name with control characters"
+grep -qF '\033[2J' out || fail "list does not show ESC as \\033"
+for stream in out err; do
+    if grep -q "$(printf '\033')\|$(printf '\235')" $stream; then fail "a control character reached $stream"; fi
+done
+txlib extract ctl.lib -d ctl
+expect_status 2 "extracting a name with control characters"
+if grep -q "$(printf '\033')\|$(printf '\235')" err; then fail "a control character reached the message"; fi
+
+# On Linux a path with a backslash would be read by the library layer as
+# dir/x.lib or a/b: refused with one line, nothing read or made.
+if [ "$TXLIB_MODE" = native ]; then
+    mkdir dir
+    cp good.lib dir/x.lib
+    cp good.lib x.lib
+    printf 'x' >'in\put.txt'
+    while read -r args; do
+        eval "txlib $args"
+        expect_status 2 "$args"
+        expect_error "a path with a backslash cannot be used" "$args"
+    done <<'CASES'
+list 'dir\x.lib'
+info 'dir\x.lib'
+extract x.lib -d 'a\b'
+create 'n\x.lib'
+add x.lib 'in\put.txt'
+add x.lib -C 'a\b' a.txt
+slots 'p\x.exe'
+embed base x.lib -o 'o\x.exe'
+unembed 'p\x.exe' -o y.lib
+CASES
+    same_file good.lib x.lib "paths with backslashes"
+    [ ! -e 'a\b' ] && [ ! -e a ] && [ ! -e 'n\x.lib' ] && [ ! -e n ] && [ ! -e y.lib ] ||
+        fail "a path with a backslash made something"
+    no_leftovers "paths with backslashes"
+fi
+
 # Member names that cannot be stored, long or short: refused with one line,
 # the library unchanged.
 long=$(printf '%0260d' 0)

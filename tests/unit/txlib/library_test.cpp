@@ -3,6 +3,7 @@
 // writes keeps to one directory growth; its JSON parses back; an extraction
 // refuses before it writes, and after a failure keeps what it wrote whole.
 #include "container_fixture.h"
+#include "errortext.h"
 #include "failure.h"
 #include "libraryview.h"
 #include "librarytools.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -180,6 +182,47 @@ TEST(Extract, AFailureKeepsTheFilesWrittenWholeAndNamesThem) {
     for (const auto& entry : fs::directory_iterator(dir.host("both")))
         left.insert(entry.path().filename().string());
     EXPECT_EQ(left, std::set<std::string>{"FIRST.TXT"}) << "a partial or temporary file was left";
+}
+
+// A full disk is told in words, naming the member or the library; a cause
+// that the disk layer no longer holds is left out, never shown as a number.
+TEST(Messages, AFullDiskIsToldInWordsAndNoCauseIsNoNumber) {
+    if (!txplat::FaultsSupported()) GTEST_SKIP() << "needs the POSIX layer's fault injection";
+    txtest::ScratchDir dir;
+    dir.write("BIG.BIN", txtest::Pattern(100000, 3));
+    const std::string library = Path(dir, "app.lib");
+    txlib::CommandCreate(kQuiet, library, 0, txlib::AddRequest{});
+    txlib::AddRequest add;
+    add.paths = {"BIG.BIN"};
+    add.directory = dir.host().string();
+    struct Case {
+        const char* what;
+        std::function<void()> run;
+        std::string says; // the whole message
+    };
+    const Case cases[] = {
+        {"a member that does not fit", [&] { txlib::CommandAdd(kQuiet, library, add); },
+         "cannot write member BIG.BIN: no space left on the device"},
+        // Creating a library, the layer clears the cause as it removes the
+        // file it could not write.
+        {"a library that cannot be created",
+         [&] { txlib::CommandCreate(kQuiet, Path(dir, "new.lib"), 0, txlib::AddRequest{}); },
+         "cannot be created"},
+    };
+    for (const Case& c : cases) {
+        txplat::FaultClear();
+        txplat::FaultInject("WriteFile", 112 /* ERROR_DISK_FULL */, 0, -1);
+        try {
+            c.run();
+            ADD_FAILURE() << c.what << ": no failure";
+        } catch (const txlib::Failure& failure) {
+            EXPECT_EQ(failure.message, c.says) << c.what;
+        }
+        txplat::FaultClear();
+    }
+    for (uint32_t code : {2u, 3u, 5u, 32u, 33u, 80u, 112u, 183u})
+        EXPECT_EQ(txlib::WindowsErrorText(code).find_first_of("0123456789"), std::string::npos)
+            << code;
 }
 
 TEST(Create, WritesEachDataByteOnceAndGrowsNoDirectory) {
