@@ -555,7 +555,7 @@ void WriteLock::Take(const std::string& path, int wait_seconds) {
 
 namespace {
 // Written bytes between two write-outs started by WriteBehind.
-constexpr uint64_t kWriteBehindStep = 8u << 20;
+constexpr uint64_t kWriteBehindStep = 2u << 20;
 } // namespace
 
 WriteBehind::WriteBehind(const std::string& path) {
@@ -672,6 +672,9 @@ void OutputFile::Open() {
     if (!stream_ && fd >= 0) close(fd);
 #endif
     if (!stream_) Fail(final_, "cannot write: " + Reason());
+    // The tool writes in large pieces: each goes to the system as it is, in
+    // one call, rather than through a small buffer that splits it in two.
+    std::setvbuf(stream_, nullptr, _IONBF, 0);
 }
 
 void OutputFile::Write(const void* data, size_t size) {
