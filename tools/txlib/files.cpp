@@ -320,22 +320,6 @@ std::vector<uint8_t> InputFile::ReadRange(uint64_t offset, size_t count) const {
     return bytes;
 }
 
-std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t offset, size_t count) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) Fail(path, "cannot open: " + Reason());
-    std::vector<uint8_t> bytes(count);
-    size_t n = 0;
-    bool failed = Seek(f, static_cast<int64_t>(offset), SEEK_SET) != 0;
-    if (!failed) {
-        n = std::fread(bytes.data(), 1, count, f);
-        failed = std::ferror(f) != 0;
-    }
-    std::fclose(f);
-    if (failed) Fail(path, "cannot read: " + Reason());
-    bytes.resize(n);
-    return bytes;
-}
-
 bool FileExistsOnDisk(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;

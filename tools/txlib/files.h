@@ -64,10 +64,6 @@ class InputFile : public ByteSource {
     mutable uint64_t clock_ = 0;
 };
 
-// `count` bytes from `offset` (fewer for a shorter file); Failure (status 2)
-// when they cannot be read.
-std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t offset, size_t count);
-
 bool FileExistsOnDisk(const std::string& path);
 
 // Whether two paths lead to one file, whatever their names: the same device

@@ -859,7 +859,7 @@ int CommandCreate(const Options& options, const std::string& library, int kind,
 int CommandAdd(const Options& options, const std::string& library, const AddRequest& request) {
     RequireLibrary(library);
     WriteLock lock(library);
-    const std::vector<uint8_t> start = ReadFileRange(library, 0, 4);
+    const std::vector<uint8_t> start = InputFile(library).ReadRange(0, 4);
     if (LooksLikeExecutable(start.data(), start.size()))
         Fail(library, "is a program: members are added to a library file (unembed it, add, and "
                       "embed it again)");

@@ -97,7 +97,7 @@ tx::LibraryRecord* CoreSession::Open(const std::string& path, uint32_t base,
     if (file_size > kContainerMax) Fail(shown, "is larger than 2 GiB, beyond a container's reach");
     const uint64_t size = static_cast<uint64_t>(file_size) - base;
     const size_t want = tx::kHeaderBlockSize + tx::kMaxDirEntries * tx::kDirEntrySize;
-    const std::vector<uint8_t> start = ReadFileRange(path, base, want);
+    const std::vector<uint8_t> start = InputFile(path).ReadRange(base, want);
     CheckContainer(shown, start.data(), start.size(), size, false);
     if (!tx::LibraryOpen(path.c_str(), &selector_, 0, 1, -1, -1, -1, static_cast<int32_t>(base)))
         Fail(shown, CoreFailure("cannot be opened as a library container"));
