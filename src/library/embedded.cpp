@@ -90,11 +90,15 @@ constexpr int kDiffers = 0;   // absent, or another size, date or time
 constexpr int kUpToDate = 1;  // the member's size, date and time
 constexpr int kNoMember = -1; // a file is there, but the member does not open
 
-int CompareWithMember(const char* path, const char* name, int16_t selector) {
+// Also tells, when asked, whether the file there is read-only.
+int CompareWithMember(const char* path, const char* name, int16_t selector,
+                      bool* read_only = nullptr) {
+    if (read_only != nullptr) *read_only = false;
     if (!DiskIsRegularFile(path)) return kDiffers;
     FindRecord record{};
     const int found = DiskFindFirst(path, &record, 0);
     DiskFindClose(&record);
+    if (read_only != nullptr) *read_only = found && (record.attributes & kReadOnlyAttribute) != 0;
     uint32_t size = 0;
     uint16_t date = 0, time = 0;
     if (!MemberStamp(name, selector, &size, &date, &time)) return kNoMember;
@@ -102,13 +106,6 @@ int CompareWithMember(const char* path, const char* name, int16_t selector) {
                    time == PackFatTime(record.when)
                ? kUpToDate
                : kDiffers;
-}
-
-bool ReadOnlyFile(const char* path) {
-    FindRecord record{};
-    const int found = DiskFindFirst(path, &record, 0);
-    DiskFindClose(&record);
-    return found && (record.attributes & kReadOnlyAttribute) != 0;
 }
 
 void StopCannotReplace(const char* path, int32_t error) {
@@ -145,11 +142,12 @@ bool MakeScratchDirectory(const char* directory, char* scratch) {
 // replaced): if the file is now up to date the start goes on, otherwise it
 // stops as when the file cannot be deleted. False, with nothing done, when no
 // private directory can be had there.
-bool CopyIntoPlace(const char* name, int16_t selector, const char* directory, const char* path) {
+bool CopyIntoPlace(const char* name, int16_t selector, const char* directory, const char* path,
+                   bool read_only) {
     if (std::strlen(path) + kScratchMax > static_cast<size_t>(kModulePathMax)) return false;
     // A read-only module file is not replaced, whatever a rename would be let
     // do (Wine lets it): as its delete is refused, the start stops.
-    if (ReadOnlyFile(path)) StopCannotReplace(path, ERROR_ACCESS_DENIED);
+    if (read_only) StopCannotReplace(path, ERROR_ACCESS_DENIED);
     char scratch[kModulePathMax + 1];
     if (!MakeScratchDirectory(directory, scratch)) return false;
     char copy[kModulePathMax + 1];
@@ -250,9 +248,10 @@ void ExtractModule(const char* name, int16_t selector, const char* directory) {
     path[directory_length] = '\\';
     std::memcpy(path + directory_length + 1, name, name_length + 1);
 
-    const int state = CompareWithMember(path, name, selector);
+    bool read_only = false;
+    const int state = CompareWithMember(path, name, selector, &read_only);
     if (state == kUpToDate || state == kNoMember) return;
-    if (CopyIntoPlace(name, selector, directory, path)) return;
+    if (CopyIntoPlace(name, selector, directory, path, read_only)) return;
 
     // No private directory beside the module: it is replaced where it lies.
     if (!DiskDelete(path) && DiskLastError() != 2) StopCannotReplace(path, DiskLastError());
