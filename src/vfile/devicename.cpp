@@ -2,6 +2,7 @@
 // file name (runtime modules extracted by the launcher, members extracted by
 // the library tool).
 #include "vfile/devicename.h"
+#include "vfile/virtual.h"
 
 #include <cstring>
 
@@ -11,11 +12,8 @@ namespace {
 
 bool SameLetters(const char* text, size_t length, const char* upper) {
     if (std::strlen(upper) != length) return false;
-    for (size_t i = 0; i < length; ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c != upper[i]) return false;
-    }
+    for (size_t i = 0; i < length; ++i)
+        if (UpperAscii(text[i]) != upper[i]) return false;
     return true;
 }
 
