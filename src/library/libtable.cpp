@@ -28,9 +28,15 @@ int EnsureTable() {
     return 1;
 }
 
+// What OpenNested answers when the library holds the name but has a member
+// being created: reading the nested container would move the file under that
+// member's writes, and would take the member access state it needs.
+constexpr int kNestedBusy = 2;
+
 // Opens the member `bare` of library `outer_index` (the current library) as
 // a nested container. -1 when the library has no valid member of that name
-// lying inside it; else the result of the open.
+// lying inside it; kNestedBusy (error 1008) when it has a member being
+// created; else the result of the open.
 int OpenNested(int16_t outer_index, const char* bare, const char* work, int16_t* selector,
                int16_t create, int16_t must_exist, int16_t kind) {
     LibraryRecord* outer = LibraryRecordAt(outer_index);
@@ -40,6 +46,11 @@ int OpenNested(int16_t outer_index, const char* bare, const char* work, int16_t*
     if (index < 0) return -1;
     const DirEntry* entry = &outer->directory[index];
     if (!EntryInsideContainer(entry, outer->end_of_data)) return -1;
+    if (outer->writing) {
+        *selector = -1;
+        if (g_layer.report_errors) SetErrorNumber(1008);
+        return kNestedBusy;
+    }
     if (LibraryOpen(outer->path, selector, create, must_exist, kind, outer_index,
                     static_cast<int32_t>(entry->size),
                     outer->base_offset + static_cast<int32_t>(entry->offset))) {
@@ -98,9 +109,10 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
     if (searching && first_at_entry) {
         g_layer.libraries_first = 0;
         for (int16_t i = SearchListFirst(); i != -1; i = SearchListNext()) {
-            if (OpenNested(i, bare, work, selector, create, must_exist, kind) == 1) {
+            const int result = OpenNested(i, bare, work, selector, create, must_exist, kind);
+            if (result == 1 || result == kNestedBusy) {
                 g_layer.libraries_first = first_at_entry;
-                return 1;
+                return result == 1 ? 1 : 0;
             }
         }
         g_layer.libraries_first = first_at_entry;
@@ -162,7 +174,7 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
             record->path[0] = 0;
             for (int16_t i = SearchListFirst(); i != -1; i = SearchListNext()) {
                 const int result = OpenNested(i, bare, work, selector, create, must_exist, kind);
-                if (result >= 0) return result;
+                if (result >= 0) return result == 1 ? 1 : 0;
             }
             SelectLibrary(index);
         }
