@@ -3,6 +3,7 @@
 #include "diskfile/filetime.h"
 #include "layer_fixture.h"
 #include "library/embedded.h"
+#include "library/scratchdir.h"
 
 #include <filesystem>
 #include <iterator>
@@ -224,9 +225,7 @@ TEST_F(ReplaceTest, OldModuleStaysWholeWhenTheNewCopyFails) {
         int skip;
     } cases[] = {
         {"a write fails in the second chunk", "WriteFile", ERROR_DISK_FULL, 20},
-        {"the copy cannot be created", "CreateFileA", ERROR_ACCESS_DENIED, 0},
-        {"the copy cannot take the name: held by another", "MoveFileExA", ERROR_SHARING_VIOLATION,
-         0},
+        {"the copy cannot be created", "CreateFileA", ERROR_ACCESS_DENIED, 1}, // after the mark
     };
     for (const Case& c : cases) {
         dir.write("TX413EXE.DLL", kOld);
@@ -254,6 +253,31 @@ TEST_F(ReplaceTest, GoesOnWhenAnotherStartPutTheModuleInPlaceFirst) {
     EXPECT_EQ(Entries(), 2u);
 }
 
+// A rename refused by a sharing violation is tried again, then the module is
+// deleted and copied in place, whether it was there or not.
+TEST_F(ReplaceTest, RenameRefusedAsHeldIsRetriedThenDoneInPlace) {
+    const struct {
+        const char* what;
+        bool module_there;
+        int refusals; // -1: every rename
+    } cases[] = {
+        {"held for a moment", true, 2},
+        {"held throughout", true, -1},
+        {"held throughout, no module yet", false, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(dir.host("TX413EXE.DLL"));
+        if (c.module_there) dir.write("TX413EXE.DLL", kOld);
+        txplat::FaultClear();
+        txplat::FaultInject("MoveFileExA", ERROR_SHARING_VIOLATION, 0, c.refusals);
+        Extract();
+        EXPECT_EQ(txplat::CallCount("MoveFileExA"), c.refusals < 0 ? 6 : c.refusals + 1);
+        EXPECT_TRUE(Holds(data));
+        EXPECT_EQ(Entries(), 2u);
+    }
+}
+
 TEST_F(ReplaceTest, StopsWhenAStaleModuleCannotBeReplaced) {
     EXPECT_EXIT(
         {
@@ -273,4 +297,44 @@ TEST_F(ReplaceTest, ReplacedInPlaceWithoutAPrivateDirectory) {
     Extract();
     EXPECT_EQ(txplat::CallCount("MoveFileExA"), 0);
     EXPECT_TRUE(Holds(data));
+}
+
+// A start removes the private folders that killed starts left, and never one
+// whose mark a live start holds locked (a second handle of this process
+// stands for the live start: byte-range locks conflict between handles).
+TEST_F(EmbeddedTest, LeftPrivateFoldersAreRemovedLiveOnesKept) {
+    const struct {
+        const char* folder;
+        bool mark, locked, copy;
+        bool stays;
+    } cases[] = {
+        {"~TX1A2B-0", true, true, true, true},     // a live start copying
+        {"~TX1A2B-1", true, false, true, false},   // killed during the copy
+        {"~TX1A2B-2", true, false, false, false},  // killed before the copy
+        {"~TX1A2B-3", false, false, false, false}, // killed before its mark
+        {"~TX1A2B-4", false, false, true, true},   // not made by a start: kept
+        {"~TXNOTOURS", true, false, true, true},
+    };
+    std::vector<int16_t> held;
+    for (const auto& c : cases) {
+        std::filesystem::create_directory(dir.host(c.folder));
+        const std::string folder = std::string(c.folder) + "/";
+        if (c.copy) dir.write(folder + "TX413EXE.DLL", "part of a mod");
+        if (!c.mark) continue;
+        dir.write(folder + "~TX", "");
+        int16_t h;
+        ASSERT_EQ(DiskOpen(dir.win(folder + "~TX").c_str(), 15, &h), 1);
+        if (!c.locked) {
+            DiskClose(h);
+            continue;
+        }
+        ASSERT_EQ(DiskLock(h, 0, 1), 1);
+        held.push_back(h);
+    }
+    ClearAbandonedScratch(dir.win().c_str());
+    for (const auto& c : cases)
+        EXPECT_EQ(std::filesystem::exists(dir.host(c.folder)), c.stays) << c.folder;
+    EXPECT_TRUE(std::filesystem::exists(dir.host("~TX1A2B-0/TX413EXE.DLL")));
+    for (int16_t h : held)
+        DiskClose(h);
 }
