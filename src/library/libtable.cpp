@@ -15,6 +15,7 @@ namespace tx {
 namespace {
 
 LibraryRecord* g_table = nullptr;
+int g_read_only = 0;
 
 int EnsureTable() {
     if (g_table != nullptr) return 1;
@@ -67,6 +68,12 @@ void FreeBlock(void* block) {
 }
 
 } // namespace
+
+int LibrarySetReadOnly(int value) {
+    const int previous = g_read_only;
+    g_read_only = value;
+    return previous;
+}
 
 LibraryRecord* LibraryRecordAt(int16_t index) {
     if (g_table == nullptr || index < 0 || index >= kLibraryCount) return nullptr;
@@ -125,6 +132,11 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
         existing = FileExists(work);
     else
         existing = must_exist;
+    // A read-only open makes no container.
+    if (g_read_only && !existing) {
+        if (g_layer.report_errors) SetErrorNumber(1008);
+        return 0;
+    }
 
     SelectLibrary(index);
     LibraryRecord* record = &g_table[index];
@@ -133,6 +145,7 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
     record->current_index = -1;
     record->modified = existing ? 0 : 1;
     record->base_offset = base;
+    record->read_only = g_read_only ? 1 : 0;
 
     // The record's path is absolute; one that would not fit is refused.
     if (std::strchr(work, '\\') != nullptr) {
@@ -192,13 +205,16 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
             return LibraryAbandon(0);
         record->container = outer->container;
         record->owns_handle = 0;
+        if (outer->read_only) record->read_only = 1;
     } else {
         const int16_t pending = g_layer.pending_stamp;
         const int16_t search = SetLibrarySearch(0);
         const int mode = existing ? kModeOpen : kModeCreate;
         int16_t handle;
+        const int disk_read_only = g_read_only ? DiskSetReadOnlyOpen(1) : -1;
         if (!FileOpenOrCreate(mode, 15, work, &handle, -1))
             FileOpenOrCreate(mode, 1, work, &handle, -1);
+        if (disk_read_only != -1) DiskSetReadOnlyOpen(disk_read_only);
         SetLibrarySearch(search);
         g_layer.pending_stamp = pending;
         if (handle == -1) return LibraryAbandon(0);

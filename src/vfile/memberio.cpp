@@ -198,6 +198,7 @@ int MemberCommit() {
 int DirectoryWriteBack() {
     LibraryRecord* library = g_current_record;
     if (library == nullptr || library->header == nullptr || library->directory == nullptr) return 0;
+    if (library->read_only) return 0;
     const int16_t container = library->container;
     if (!FileSeekExact(container, library->base_offset)) return 0;
     if (!FileWriteExact(container, library->header, kHeaderBlockSize)) return 0;

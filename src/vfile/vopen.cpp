@@ -196,8 +196,9 @@ int CreateRefusal(const LibraryRecord* library, const char* name) {
     uint8_t key;
     if (!MemberKey(library, &key)) return EINVAL;
     // A nested container owns only its member's bytes, and a sorted directory
-    // would lose its order; neither takes new members.
-    if (!library->owns_handle || library->header->sorted != 0) return EACCES;
+    // would lose its order; neither takes new members, nor does a library
+    // opened read-only.
+    if (!library->owns_handle || library->header->sorted != 0 || library->read_only) return EACCES;
     char stored[kPathMax + 1];
     CopyBounded(stored, name, kPathMax);
     if (LongNameTranslate(stored) == nullptr) return EINVAL;
