@@ -256,23 +256,14 @@ TEST_F(ReplaceTest, GoesOnWhenAnotherStartPutTheModuleInPlaceFirst) {
 // A rename refused by a sharing violation is tried again, then the module is
 // deleted and copied in place, whether it was there or not.
 TEST_F(ReplaceTest, RenameRefusedAsHeldIsRetriedThenDoneInPlace) {
-    const struct {
-        const char* what;
-        bool module_there;
-        int refusals; // -1: every rename
-    } cases[] = {
-        {"held for a moment", true, 2},
-        {"held throughout", true, -1},
-        {"held throughout, no module yet", false, -1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [module_there, refusals] : {std::pair{true, 2}, {true, -1}, {false, -1}}) {
+        SCOPED_TRACE(std::to_string(module_there) + " " + std::to_string(refusals));
         std::filesystem::remove(dir.host("TX413EXE.DLL"));
-        if (c.module_there) dir.write("TX413EXE.DLL", kOld);
+        if (module_there) dir.write("TX413EXE.DLL", kOld);
         txplat::FaultClear();
-        txplat::FaultInject("MoveFileExA", ERROR_SHARING_VIOLATION, 0, c.refusals);
+        txplat::FaultInject("MoveFileExA", ERROR_SHARING_VIOLATION, 0, refusals);
         Extract();
-        EXPECT_EQ(txplat::CallCount("MoveFileExA"), c.refusals < 0 ? 6 : c.refusals + 1);
+        EXPECT_EQ(txplat::CallCount("MoveFileExA"), refusals < 0 ? 6 : refusals + 1);
         EXPECT_TRUE(Holds(data));
         EXPECT_EQ(Entries(), 2u);
     }
@@ -305,36 +296,24 @@ TEST_F(ReplaceTest, ReplacedInPlaceWithoutAPrivateDirectory) {
 TEST_F(EmbeddedTest, LeftPrivateFoldersAreRemovedLiveOnesKept) {
     const struct {
         const char* folder;
-        bool mark, locked, copy;
-        bool stays;
-    } cases[] = {
-        {"~TX1A2B-0", true, true, true, true},     // a live start copying
-        {"~TX1A2B-1", true, false, true, false},   // killed during the copy
-        {"~TX1A2B-2", true, false, false, false},  // killed before the copy
-        {"~TX1A2B-3", false, false, false, false}, // killed before its mark
-        {"~TX1A2B-4", false, false, true, true},   // not made by a start: kept
-        {"~TXNOTOURS", true, false, true, true},
-    };
-    std::vector<int16_t> held;
+        int mark; // -1 none, 0 unlocked, 1 locked
+        bool copy, stays;
+    } cases[] = {{"~TX1A2B-0", 1, true, true},   {"~TX1A2B-1", 0, true, false},
+                 {"~TX1A2B-2", 0, false, false}, {"~TX1A2B-3", -1, false, false},
+                 {"~TX1A2B-4", -1, true, true},  {"~TXNOTOURS", 0, true, true}};
+    int16_t live = -1;
     for (const auto& c : cases) {
-        std::filesystem::create_directory(dir.host(c.folder));
-        const std::string folder = std::string(c.folder) + "/";
-        if (c.copy) dir.write(folder + "TX413EXE.DLL", "part of a mod");
-        if (!c.mark) continue;
-        dir.write(folder + "~TX", "");
-        int16_t h;
-        ASSERT_EQ(DiskOpen(dir.win(folder + "~TX").c_str(), 15, &h), 1);
-        if (!c.locked) {
-            DiskClose(h);
-            continue;
-        }
-        ASSERT_EQ(DiskLock(h, 0, 1), 1);
-        held.push_back(h);
+        const std::string folder = c.folder;
+        std::filesystem::create_directory(dir.host(folder));
+        if (c.copy) dir.write(folder + "/TX413EXE.DLL", "part of a mod");
+        if (c.mark >= 0) dir.write(folder + "/~TX", "");
+        if (c.mark < 1) continue;
+        ASSERT_EQ(DiskOpen(dir.win(folder + "/~TX").c_str(), 15, &live), 1);
+        ASSERT_EQ(DiskLock(live, 0, 1), 1);
     }
     ClearAbandonedScratch(dir.win().c_str());
     for (const auto& c : cases)
         EXPECT_EQ(std::filesystem::exists(dir.host(c.folder)), c.stays) << c.folder;
     EXPECT_TRUE(std::filesystem::exists(dir.host("~TX1A2B-0/TX413EXE.DLL")));
-    for (int16_t h : held)
-        DiskClose(h);
+    DiskClose(live);
 }

@@ -375,25 +375,21 @@ TEST(ReadCommands, OpenTheLibraryForReadingOnly) {
     if (!txplat::FaultsSupported()) GTEST_SKIP() << "needs the POSIX layer's record of opens";
     txtest::ScratchDir dir;
     const std::string library = Path(dir, "s.lib");
-    WriteFile(library, txtest::BuildContainer(
-                           txtest::Lib({{"A.TXT", "aaaa", 1, 0, 0}, {"B.TXT", "bb", 1, 0, 0}})));
+    WriteFile(library, txtest::BuildContainer(txtest::Lib({{"A.TXT", "aaaa", 1, 0, 0}})));
     txlib::ExtractRequest extract;
     extract.directory = Path(dir, "out");
-    const std::vector<std::pair<const char*, std::function<void()>>> commands = {
-        {"list", [&] { txlib::ListJson(library, {}); }},
-        {"info", [&] { txlib::LibraryInfoJson(library, 0); }},
-        {"extract", [&] { txlib::CommandExtract(kQuiet, library, extract); }},
-    };
-    for (const auto& [name, run] : commands) {
+    for (const auto& [name, run] : std::vector<std::pair<const char*, std::function<void()>>>{
+             {"list", [&] { txlib::ListJson(library, {}); }},
+             {"info", [&] { txlib::LibraryInfoJson(library, 0); }},
+             {"extract", [&] { txlib::CommandExtract(kQuiet, library, extract); }}}) {
         txplat::FaultClear();
         run();
         int opens = 0;
         for (const txplat::CreateFileCall& call : txplat::CreateFileCalls()) {
-            if (call.disposition != OPEN_EXISTING) continue;
-            ++opens;
-            EXPECT_EQ(call.access & GENERIC_WRITE, 0u) << name;
+            opens += call.disposition == OPEN_EXISTING;
+            EXPECT_FALSE(call.disposition == OPEN_EXISTING && (call.access & GENERIC_WRITE))
+                << name;
         }
         EXPECT_GT(opens, 0) << name;
     }
-    EXPECT_EQ(dir.read("out/B.TXT"), "bb");
 }

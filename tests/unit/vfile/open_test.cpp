@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <tuple>
 
 using namespace tx;
 using txtest::FixtureContainer;
@@ -368,75 +369,57 @@ TEST_F(OpenTest, MemberQueriesWithoutAnOpenMemberFailAsAnInvalidHandle) {
 }
 
 TEST_F(OpenTest, BusySearchListLibraryStopsTheSearchForANameItHolds) {
-    const struct {
-        const char* being_written; // in a.lib, which holds X or not
-        bool a_holds_x;
-        const char* expected; // "" for a refusal with 1008
-    } cases[] = {
-        {"|NEW", true, ""},
-        {"|X", false, ""},
-        {"|NEW", false, "in B"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.being_written) + (c.a_holds_x ? " in a library holding X" : ""));
+    // a.lib holds X, or is writing X, or neither: only then does b.lib's X answer.
+    for (const auto& [held, written, answer] :
+         {std::tuple{"X", "|NEW", ""}, std::tuple{"OTHER", "|X", ""},
+          std::tuple{"OTHER", "|NEW", "in B"}}) {
+        SCOPED_TRACE(std::string(held) + " held, " + written + " written");
         TearDown();
         SetUp();
-        Put("a.lib", Lib({{c.a_holds_x ? "X" : "OTHER", "in A"}}));
+        Put("a.lib", Lib({{held, "in A"}}));
         Put("b.lib", Lib({{"X", "in B"}}));
-        const int16_t a = Opened("a.lib");
-        const int16_t b = Opened("b.lib");
         int16_t writing, h;
-        ASSERT_EQ(FileCreate(c.being_written, &writing, a), 1);
+        ASSERT_EQ(FileCreate(written, &writing, Opened("a.lib")), 1);
         SetErrorNumber(1);
-        const int opened = FileOpen("|X", &h, b);
-        if (c.expected[0] == 0) {
-            EXPECT_EQ(opened, 0);
-            EXPECT_EQ(h, -1);
-            EXPECT_EQ(ErrorLastNumber(), 1008);
-        } else {
-            ASSERT_EQ(opened, 1);
-            EXPECT_EQ(ReadAll(h), c.expected);
-        }
+        ASSERT_EQ(FileOpen("|X", &h, Opened("b.lib")), answer[0] != 0);
+        EXPECT_EQ(answer[0] != 0 ? ReadAll(h) : std::to_string(ErrorLastNumber()),
+                  answer[0] != 0 ? answer : "1008");
         EXPECT_EQ(FileClose(writing), 1);
     }
 }
 
+// The nested library shares a.lib's file: opened during the write it is
+// refused; opened before, its reads move the file between the writes.
 TEST_F(OpenTest, MemberWriteKeepsItsPlaceWhenTheContainerFileIsUsedInBetween) {
     const std::string inner = txtest::BuildContainer(Lib({{"X", "inner data"}}));
     const std::string inner_path = dir.win("INNER.LIB"); // no such disk file
     for (const bool nested_first : {false, true}) {
-        SCOPED_TRACE(nested_first ? "nested library opened before the write"
-                                  : "nested open during the write");
+        SCOPED_TRACE(nested_first);
         TearDown();
         SetUp();
         Put("a.lib", Lib({{"INNER.LIB", inner}}));
         const int16_t s = Opened("a.lib");
         int16_t nested = -1, h, x;
-        if (nested_first) {
-            ASSERT_EQ(LibraryOpenExisting(inner_path.c_str(), &nested, -1), 1);
-        }
+        const auto open_nested = [&] {
+            return LibraryOpenExisting(inner_path.c_str(), &nested, -1);
+        };
+        EXPECT_EQ(nested_first && open_nested(), nested_first);
         ASSERT_EQ(FileCreate("|NEW", &h, s), 1);
         EXPECT_EQ(WriteText(h, "first"), 5);
-        if (nested_first) {
-            // Reads of the nested library move the shared file between the
-            // writes, and the writes move it between the reads.
-            ASSERT_EQ(FileOpen("|X", &x, nested), 1);
+        SetErrorNumber(1);
+        if (nested_first && FileOpen("|X", &x, nested)) {
             char part[6] = {};
             EXPECT_EQ(FileRead(x, part, 5), 5);
             EXPECT_EQ(WriteText(h, "sec"), 3);
-            EXPECT_EQ(ReadAll(x), " data");
-            EXPECT_STREQ(part, "inner");
+            EXPECT_EQ(std::string(part) + ReadAll(x), "inner data");
             EXPECT_EQ(WriteText(h, "ond"), 3);
-        } else {
-            SetErrorNumber(1);
-            EXPECT_EQ(LibraryOpenExisting(inner_path.c_str(), &nested, -1), 0);
+        } else if (!nested_first) {
+            EXPECT_EQ(open_nested(), 0);
             EXPECT_EQ(ErrorLastNumber(), 1008);
             EXPECT_EQ(WriteText(h, "second"), 6);
         }
         EXPECT_EQ(FileClose(h), 1);
-        const std::string after = dir.read("a.lib");
-        EXPECT_TRUE(after.compare(txtest::EntryAt(8), inner.size(), inner) == 0)
-            << "INNER.LIB was written over";
+        EXPECT_TRUE(dir.read("a.lib").compare(txtest::EntryAt(8), inner.size(), inner) == 0);
         ASSERT_EQ(FileOpen("|NEW", &h, s), 1);
         EXPECT_EQ(ReadAll(h), "firstsecond");
     }
