@@ -1,8 +1,7 @@
 #!/bin/sh
-# A first start killed by strace at a system call of its extraction (making
-# its private folder, locking the folder's mark, writing a module, moving a
-# copy into place) may leave a folder "~TX<pid>-<n>"; the next start removes
-# it and leaves every module whole, with the member's date and time.
+# A first start killed by strace at a system call of its extraction may leave
+# a folder "~TX<pid>-<n>"; the next start removes it and leaves every module
+# whole, with the member's date and time.
 . "$(dirname "$0")/lib.sh"
 . "$(dirname "$0")/extract_lib.sh"
 
@@ -18,10 +17,8 @@ for point in mkdir:when=1 fcntl:when=1 write:when=10 rename:when=1 rename:when=2
     ls -d "$dir"/~TX* >/dev/null 2>&1 && left=$((left + 1))
     run_quiet
     project_trace | expect_trace
-    same_module TX413EXE.DLL
-    same_module TX413ZQ.DLL
+    for module in TX413EXE.DLL TX413ZQ.DLL; do same_module $module; done
     ! ls -d "$dir"/~TX* 2>/dev/null || fail "a private folder is left"
 done
-# The kill points are worth their time only if some leave a folder.
-[ "$left" -ge 3 ] || { run_name=kill-points; fail "only $left kill points left a folder"; }
+[ "$left" -ge 3 ] || { run_name=kill-points; fail "only $left kill points left a folder to clear"; }
 finish

@@ -257,15 +257,13 @@ TEST_F(ReplaceTest, GoesOnWhenAnotherStartPutTheModuleInPlaceFirst) {
 // deleted and copied in place, whether it was there or not.
 TEST_F(ReplaceTest, RenameRefusedAsHeldIsRetriedThenDoneInPlace) {
     for (const auto& [module_there, refusals] : {std::pair{true, 2}, {true, -1}, {false, -1}}) {
-        SCOPED_TRACE(std::to_string(module_there) + " " + std::to_string(refusals));
         std::filesystem::remove(dir.host("TX413EXE.DLL"));
         if (module_there) dir.write("TX413EXE.DLL", kOld);
         txplat::FaultClear();
         txplat::FaultInject("MoveFileExA", ERROR_SHARING_VIOLATION, 0, refusals);
         Extract();
         EXPECT_EQ(txplat::CallCount("MoveFileExA"), refusals < 0 ? 6 : refusals + 1);
-        EXPECT_TRUE(Holds(data));
-        EXPECT_EQ(Entries(), 2u);
+        EXPECT_TRUE(Holds(data) && Entries() == 2u) << module_there << refusals;
     }
 }
 
@@ -290,9 +288,8 @@ TEST_F(ReplaceTest, ReplacedInPlaceWithoutAPrivateDirectory) {
     EXPECT_TRUE(Holds(data));
 }
 
-// A start removes the private folders that killed starts left, and never one
-// whose mark a live start holds locked (a second handle of this process
-// stands for the live start: byte-range locks conflict between handles).
+// Folders that killed starts left are removed, never one whose mark a live
+// start (here another handle: locks conflict between handles) holds locked.
 TEST_F(EmbeddedTest, LeftPrivateFoldersAreRemovedLiveOnesKept) {
     const struct {
         const char* folder;

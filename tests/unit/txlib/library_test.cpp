@@ -368,16 +368,14 @@ TEST(Json, NamesAndPathsOutsideAsciiParseBack) {
 
 } // namespace
 
-// list, info and extract open the library for reading only: whatever the
-// command writes elsewhere cannot land in it. (Members without a date, so
-// that extract opens none of its files again to date it.)
+// list, info and extract open the library for reading only (a member without
+// a date, so that extract opens no file of its own again to date it).
 TEST(ReadCommands, OpenTheLibraryForReadingOnly) {
     if (!txplat::FaultsSupported()) GTEST_SKIP() << "needs the POSIX layer's record of opens";
     txtest::ScratchDir dir;
     const std::string library = Path(dir, "s.lib");
     WriteFile(library, txtest::BuildContainer(txtest::Lib({{"A.TXT", "aaaa", 1, 0, 0}})));
-    txlib::ExtractRequest extract;
-    extract.directory = Path(dir, "out");
+    const txlib::ExtractRequest extract{{}, Path(dir, "out")};
     for (const auto& [name, run] : std::vector<std::pair<const char*, std::function<void()>>>{
              {"list", [&] { txlib::ListJson(library, {}); }},
              {"info", [&] { txlib::LibraryInfoJson(library, 0); }},
