@@ -103,7 +103,7 @@ void RequireLibrary(const std::string& library) {
 struct ReadLibrary {
     explicit ReadLibrary(const std::string& library)
         : base((RequireLibrary(library), LibraryBase(library))),
-          record(core.Open(library, base, library)), view(core) {}
+          record(core.Open(library, base, library, true)), view(core) {}
 
     CoreSession core;
     uint32_t base;
@@ -655,7 +655,7 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
 
 nlohmann::ordered_json LibraryInfoJson(const std::string& path, uint32_t base) {
     CoreSession core;
-    const tx::LibraryRecord* library = core.Open(path, base, path);
+    const tx::LibraryRecord* library = core.Open(path, base, path, true);
     const LibraryView view(core);
     const tx::HeaderBlock& h = *library->header;
     int members = 0, deleted = 0;
@@ -692,7 +692,7 @@ int LibraryInfo(const Options& options, const std::string& path, uint32_t base) 
         return 0;
     }
     CoreSession core;
-    const tx::LibraryRecord* library = core.Open(path, base, path);
+    const tx::LibraryRecord* library = core.Open(path, base, path, true);
     const LibraryView view(core);
     WarnOfTable(view, path);
     const tx::HeaderBlock& h = *library->header;

@@ -87,7 +87,7 @@ tx::LibraryRecord* CoreSession::Record() const {
 }
 
 tx::LibraryRecord* CoreSession::Open(const std::string& path, uint32_t base,
-                                     const std::string& shown) {
+                                     const std::string& shown, bool read_only) {
     CheckCorePath(path);
     path_ = path;
     const int64_t file_size = FileSizeOnDisk(path);
@@ -99,8 +99,11 @@ tx::LibraryRecord* CoreSession::Open(const std::string& path, uint32_t base,
     const size_t want = tx::kHeaderBlockSize + tx::kMaxDirEntries * tx::kDirEntrySize;
     const std::vector<uint8_t> start = InputFile(path).ReadRange(base, want);
     CheckContainer(shown, start.data(), start.size(), size, false);
-    if (!tx::LibraryOpen(path.c_str(), &selector_, 0, 1, -1, -1, -1, static_cast<int32_t>(base)))
-        Fail(shown, CoreFailure("cannot be opened as a library container"));
+    const int previous = tx::LibrarySetReadOnly(read_only ? 1 : 0);
+    const int opened =
+        tx::LibraryOpen(path.c_str(), &selector_, 0, 1, -1, -1, -1, static_cast<int32_t>(base));
+    tx::LibrarySetReadOnly(previous);
+    if (!opened) Fail(shown, CoreFailure("cannot be opened as a library container"));
     return Record();
 }
 

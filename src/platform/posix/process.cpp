@@ -13,6 +13,7 @@
 #include <string>
 #include <strings.h>
 #include <sys/stat.h>
+#include <ctime>
 #include <unistd.h>
 #include <vector>
 
@@ -199,6 +200,13 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 
 DWORD WINAPI GetCurrentProcessId(void) {
     return static_cast<DWORD>(getpid());
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+    timespec wait{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
