@@ -1,0 +1,40 @@
+// What the system says about the files extraction writes and the standard
+// streams a command starts with, each system in its own source file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace txlib {
+
+// Makes sure the three standard streams lead somewhere: a descriptor (or
+// standard handle) the command was started without is opened on the null
+// device. Otherwise the first file the command opens would take its number,
+// and what the command prints, or reads, would go into that file.
+void OpenStandardStreams();
+
+// Whether standard output is the file at `path`, whatever its name.
+bool StandardOutputIs(const std::string& path);
+
+// Whether something has this name, a link that leads nowhere included.
+bool NameTaken(const std::string& path);
+
+// Whether the name is a symbolic link (on Windows also a junction or another
+// reparse point), wherever it leads.
+bool IsLink(const std::string& path);
+
+// What tells one file from another, whatever its names: device and inode, or
+// volume and file index.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator<(const FileIdentity& other) const {
+        return volume != other.volume ? volume < other.volume : index < other.index;
+    }
+};
+
+// The identity of the file the name leads to, a link in last place not
+// followed. False when there is none.
+bool IdentityOf(const std::string& path, FileIdentity* identity);
+
+} // namespace txlib
