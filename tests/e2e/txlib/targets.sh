@@ -1,0 +1,52 @@
+# Where extraction writes: never through a link inside its directory, never
+# over a file it wrote for another member under another name, and a refused
+# folder named with its own cause.
+. "$(dirname "$0")/common.sh"
+
+mkdir -p src/DOCS outside
+printf 'x' >src/DOCS/X.TXT
+printf 'a' >src/A.TXT
+txlib create S.LIB -C src DOCS A.TXT
+expect_status 0 "building the library"
+
+# A linked folder, a linked file and a link that leads nowhere, each in the
+# way of a member: refused, nothing written outside, the link left as it is.
+# With -k a link that leads nowhere is a file that exists.
+while read -r link to options; do
+    rm -rf out && mkdir out
+    ln -s "$to" "out/$link"
+    # shellcheck disable=SC2086
+    txlib extract S.LIB -d out $options
+    expect_status 2 "extracting through out/$link -> $to $options"
+    [ -L "out/$link" ] || fail "out/$link -> $to $options: the link was replaced"
+    [ -z "$(ls outside)" ] || fail "out/$link -> $to $options: written outside: $(ls outside)"
+done <<'CASES'
+DOCS ../outside
+A.TXT ../outside/A.TXT
+A.TXT ../outside/A.TXT -k
+CASES
+grep -qF 'exists, and -k keeps old files' err || fail "-k does not count a link that leads nowhere"
+
+# Two members that the system may take for one file: on Windows (Wine)
+# REPO~33M.TXT is the short name of REPORTFINALX.TXT. Either both are
+# written, each whole, or the second is refused and the first stays.
+printf 'first member' >REPORTFINALX.TXT
+printf 'second' >'REPO~33M.TXT'
+txlib create ALIAS.LIB REPORTFINALX.TXT 'REPO~33M.TXT'
+txlib extract ALIAS.LIB -d alias
+if [ "$status" -eq 0 ]; then
+    same_file 'REPO~33M.TXT' 'alias/REPO~33M.TXT' "the second of two names"
+else
+    expect_status 2 "two members, one file"
+    grep -qF 'under another name' err || fail "two members, one file: the cause is not named"
+fi
+same_file REPORTFINALX.TXT alias/REPORTFINALX.TXT "the first of two names"
+
+# A folder the system refuses to make: its own cause, not a later lookup's.
+if [ "$TXLIB_MODE" = native ] && ! mkdir /sys/txlib-probe 2>/dev/null; then
+    txlib extract S.LIB -d /sys/txlib-probe/out
+    expect_status 2 "a folder that cannot be made"
+    grep -qF 'Operation not permitted' err || fail "a refused folder is not named with its cause"
+fi
+
+finish
