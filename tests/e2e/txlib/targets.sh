@@ -13,7 +13,7 @@ expect_status 0 "building the library"
 # way of a member: refused, nothing written outside, the link left as it is.
 # With -k a link that leads nowhere is a file that exists.
 while read -r link to options; do
-    rm -rf out && mkdir out
+    rm -rf out outside && mkdir out outside
     ln -s "$to" "out/$link"
     # shellcheck disable=SC2086
     txlib extract S.LIB -d out $options
