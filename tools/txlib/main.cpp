@@ -46,6 +46,7 @@ constexpr const char kListNotes[] =
 
 constexpr const char kExtractNotes[] =
     "A file that exists is replaced by the member of its name, unless -k is given.\n"
+    "A symbolic link inside DIR, to a folder or where a file goes, is refused.\n"
     "The library read, or the program that holds it, is never replaced. Extracting\n"
     "all members is refused when two live entries have the same name if case is\n"
     "ignored (on Windows one file would replace the other), and so is extracting\n"
