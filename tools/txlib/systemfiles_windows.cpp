@@ -18,11 +18,27 @@ bool IdentityOfHandle(HANDLE file, FileIdentity* identity) {
     return true;
 }
 
+// Whether a standard handle leads nowhere: none was given, or the one given
+// refuses even an empty transfer as no handle (under Wine, a Unix
+// descriptor that was closed). A full device refuses with its own error and
+// counts as there. Standard input is tried only when it is a disk file: an
+// empty read of a pipe may wait for data.
+bool Missing(DWORD which, HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return true;
+    DWORD done = 0;
+    if (which != STD_INPUT_HANDLE)
+        return !WriteFile(handle, "", 0, &done, nullptr) && GetLastError() == ERROR_INVALID_HANDLE;
+    if (GetFileType(handle) != FILE_TYPE_DISK) return false;
+    char byte;
+    if (ReadFile(handle, &byte, 0, &done, nullptr)) return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_INVALID_HANDLE || error == ERROR_INVALID_FUNCTION;
+}
+
 // A stream whose standard handle is missing is opened on NUL, and so is its
 // standard handle.
 void Reopen(DWORD which, std::FILE* stream, const char* mode) {
-    const HANDLE handle = GetStdHandle(which);
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE && _fileno(stream) >= 0) return;
+    if (_fileno(stream) >= 0 && !Missing(which, GetStdHandle(which))) return;
     if (std::freopen("NUL", mode, stream) == nullptr) return;
     SetStdHandle(which, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))));
 }

@@ -81,16 +81,15 @@ slots prog
 CASES
 fi
 
-# -O with standard output opened on the library itself.
-if [ "$TXLIB_MODE" = wine ]; then
-    LC_ALL=C.UTF-8 "$TXLIB_WINERUN" --prefix "$TXLIB_WINEPREFIX" "$TXLIB" extract S.LIB -O A.TXT 1<>S.LIB 2>err
-else
+# -O with standard output opened on the library itself. Wine cannot tell
+# which file a standard handle made from a Unix descriptor is.
+if [ "$TXLIB_MODE" = native ]; then
     "$TXLIB" extract S.LIB -O A.TXT 1<>S.LIB 2>err
+    status=$?
+    expect_status 2 "-O into the library read"
+    expect_error "standard output is the library read" "-O into the library read"
+    txlib extract S.LIB -O A.TXT
+    same_file A.TXT out "the library after -O into itself"
 fi
-status=$?
-expect_status 2 "-O into the library read"
-expect_error "standard output is the library read" "-O into the library read"
-txlib extract S.LIB -O A.TXT
-same_file A.TXT out "the library after -O into itself"
 
 finish

@@ -17,15 +17,19 @@ while read -r link to options; do
     ln -s "$to" "out/$link"
     # shellcheck disable=SC2086
     txlib extract S.LIB -d out $options
+    [ -z "$(ls outside)" ] || fail "out/$link -> $to $options: written outside: $(ls outside)"
+    # Wine shows a link to a file, or to nothing, as no link at all: the
+    # rename of the new file replaces the link, and nothing outside is written.
+    [ "$TXLIB_MODE" = wine ] && [ "$link" != DOCS ] && continue
     expect_status 2 "extracting through out/$link -> $to $options"
     [ -L "out/$link" ] || fail "out/$link -> $to $options: the link was replaced"
-    [ -z "$(ls outside)" ] || fail "out/$link -> $to $options: written outside: $(ls outside)"
 done <<'CASES'
 DOCS ../outside
 A.TXT ../outside/A.TXT
 A.TXT ../outside/A.TXT -k
 CASES
-grep -qF 'exists, and -k keeps old files' err || fail "-k does not count a link that leads nowhere"
+[ "$TXLIB_MODE" = wine ] || grep -qF 'exists, and -k keeps old files' err ||
+    fail "-k does not count a link that leads nowhere"
 
 # Two members that the system may take for one file: on Windows (Wine)
 # REPO~33M.TXT is the short name of REPORTFINALX.TXT. Either both are
