@@ -1023,7 +1023,15 @@ int CommandExtract(const Options& options, const std::string& library,
                                   nothing);
             folded += FoldFileCase(part);
             target += DisplayText(part);
-            if (end == std::string::npos) break;
+            if (end == std::string::npos) {
+                if (DisplayText(part).size() + kTemporarySuffixMax > kFileNameMax)
+                    Fail(target, "the name is longer than the " +
+                                     Number(kFileNameMax - kTemporarySuffixMax) +
+                                     " characters that leave room for the temporary name it is "
+                                     "written under first" +
+                                     nothing);
+                break;
+            }
             if (FileExistsOnDisk(target) && !IsDirectory(target))
                 Fail(target, "is a file where member " + ShownText(member->name) +
                                  " needs a folder" + nothing);
@@ -1035,6 +1043,14 @@ int CommandExtract(const Options& options, const std::string& library,
         if (target.size() > static_cast<size_t>(tx::kPathMax))
             Fail(target,
                  "the path is longer than " + Number(tx::kPathMax) + " characters" + nothing);
+        const size_t absolute = LimitedPathLength(target);
+        if (absolute + kTemporarySuffixMax > kLimitedPathMax)
+            Fail(target, "made absolute, the path is " + Number(absolute) +
+                             " characters, more than the " +
+                             Number(kLimitedPathMax - kTemporarySuffixMax) +
+                             " that leave room for the temporary name it is written under "
+                             "first within the system's limit of " +
+                             Number(kLimitedPathMax) + nothing);
         const auto [at, fresh] = files.emplace(folded, member);
         if (!fresh)
             Fail(library, "members " + ShownText(at->second->name) + " and " +
@@ -1078,7 +1094,7 @@ int CommandExtract(const Options& options, const std::string& library,
             // the way meanwhile is not gone through either.
             const std::string link = LinkBelow(prefix, target);
             if (!link.empty()) Fail(link, kThroughLink);
-            OutputFile out(LongPathForm(target));
+            OutputFile out(target);
             out.Open();
             copy(member, [&](const uint8_t* data, uint16_t size) {
                 out.Write(data, size);
@@ -1091,14 +1107,14 @@ int CommandExtract(const Options& options, const std::string& library,
             // gives files other names too (Windows' short names): the file
             // of the first member is not replaced by the second's.
             FileIdentity identity;
-            if (IdentityOf(LongPathForm(target), &identity) && identities.count(identity) != 0)
+            if (IdentityOf(target, &identity) && identities.count(identity) != 0)
                 Fail(target, "is the file just written for member " +
                                  ShownText(identities[identity]->name) +
                                  " under another name; it is not replaced by member " +
                                  ShownText(member.name));
             out.Commit();
             written.push_back(target);
-            if (IdentityOf(LongPathForm(target), &identity)) identities[identity] = &member;
+            if (IdentityOf(target, &identity)) identities[identity] = &member;
             const tx::DirEntry& entry = record->directory[member.index];
             if (entry.date != 0) {
                 const std::string what = "cannot set its date and time";

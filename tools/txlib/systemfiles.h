@@ -37,4 +37,12 @@ struct FileIdentity {
 // followed. False when there is none.
 bool IdentityOf(const std::string& path, FileIdentity* identity);
 
+// The longest path, made absolute, that the system opens where it limits
+// whole paths (Windows without "\\?\": 260 characters with the final NUL).
+constexpr size_t kLimitedPathMax = 259;
+
+// The characters of `path` made absolute where the system limits whole
+// paths to kLimitedPathMax; 0 where it sets no such limit.
+size_t LimitedPathLength(const std::string& path);
+
 } // namespace txlib

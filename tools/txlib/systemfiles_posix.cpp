@@ -46,4 +46,8 @@ bool IdentityOf(const std::string& path, FileIdentity* identity) {
     return true;
 }
 
+size_t LimitedPathLength(const std::string&) {
+    return 0;
+}
+
 } // namespace txlib

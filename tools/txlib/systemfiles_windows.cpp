@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <io.h>
+#include <vector>
 
 namespace txlib {
 
@@ -74,6 +75,19 @@ bool IdentityOf(const std::string& path, FileIdentity* identity) {
     const bool known = IdentityOfHandle(file, identity);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     return known;
+}
+
+size_t LimitedPathLength(const std::string& path) {
+    // The wide call, which makes a path absolute whatever its length.
+    std::vector<wchar_t> wide(path.size() + 1);
+    const int converted = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(),
+                                              static_cast<int>(wide.size()));
+    std::vector<wchar_t> full(32768);
+    const DWORD length =
+        converted == 0
+            ? 0
+            : GetFullPathNameW(wide.data(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    return length == 0 || length >= full.size() ? path.size() : length;
 }
 
 } // namespace txlib
