@@ -1,26 +1,8 @@
 # Standard streams: a command started with descriptor 0, 1 or 2 closed
-# neither writes its output into a library nor reads a library as its input;
-# output that does not reach its destination fails the command; -O never
-# writes into the library read.
+# neither writes into a library nor reads one as its input; output that does
+# not reach its destination fails the command; -O never writes into the
+# library read.
 . "$(dirname "$0")/common.sh"
-
-# closed FD ARGS...: txlib ARGS with descriptor FD closed; what is left of
-# standard output goes to ./out, of standard error to ./err.
-closed() {
-    fd=$1
-    shift
-    if [ "$TXLIB_MODE" = wine ]; then
-        set -- "$TXLIB_WINERUN" --prefix "$TXLIB_WINEPREFIX" "$TXLIB" "$@"
-    else
-        set -- "$TXLIB" "$@"
-    fi
-    case $fd in
-    0) "$@" <&- >out 2>err ;;
-    1) "$@" >&- 2>err ;;
-    2) "$@" >out 2>&- ;;
-    esac
-    status=$?
-}
 
 head -c 16 /dev/zero | tr '\0' A >A.TXT
 head -c 16 /dev/zero | tr '\0' B >B.TXT
@@ -38,7 +20,12 @@ for f in S.LIB BIG.LIB CASE.LIB; do cp $f $f.before; done
 while read -r fd library args; do
     rm -rf out.d
     # shellcheck disable=SC2086
-    closed "$fd" $args
+    case $fd in
+    0) bare $args <&- >out 2>err ;;
+    1) bare $args >&- 2>err ;;
+    2) bare $args >out 2>&- ;;
+    esac
+    status=$?
     expect_status 0 "$args with descriptor $fd closed"
     same_file "$library.before" "$library" "$args with descriptor $fd closed"
 done <<'CASES'
@@ -48,48 +35,42 @@ done <<'CASES'
 2 CASE.LIB list CASE.LIB
 0 S.LIB extract S.LIB -d out.d
 CASES
-[ -d out.d ] && same_file B.TXT out.d/B.TXT "extracted with standard input closed"
-
-# Standard input closed is an empty input, not the library.
-closed 0 add S.LIB - --as IN.TXT
-expect_status 0 "add - with standard input closed"
-txlib extract S.LIB -O IN.TXT
-[ -s out ] && fail "the member read from a closed standard input is not empty"
-txlib extract S.LIB -O B.TXT
-same_file B.TXT out "a member beside one read from a closed standard input"
+same_file B.TXT out.d/B.TXT "extracted with standard input closed"
 
 # Output lost to a full device: status 2 and one plain line.
-if [ -w /dev/full ]; then
-    put_probe prog
-    while read -r args; do
-        # shellcheck disable=SC2086
-        if [ "$TXLIB_MODE" = wine ]; then
-            LC_ALL=C.UTF-8 "$TXLIB_WINERUN" --prefix "$TXLIB_WINEPREFIX" "$TXLIB" $args >/dev/full 2>err.raw
-        else
-            "$TXLIB" $args >/dev/full 2>err.raw
-        fi
-        status=$?
-        tr -d '\r' <err.raw >err
-        expect_status 2 "$args to a full device"
-        expect_error "cannot write to standard output" "$args to a full device"
-    done <<CASES
+put_probe prog
+while read -r args; do
+    # shellcheck disable=SC2086
+    bare $args >/dev/full 2>err.raw
+    status=$?
+    tr -d '\r' <err.raw >err
+    expect_status 2 "$args to a full device"
+    expect_error "cannot write to standard output" "$args to a full device"
+done <<CASES
 list BIG.LIB
 list --json BIG.LIB
 info S.LIB
 slots prog
 --version
 CASES
-fi
 
 # -O with standard output opened on the library itself. Wine cannot tell
 # which file a standard handle made from a Unix descriptor is.
 if [ "$TXLIB_MODE" = native ]; then
-    "$TXLIB" extract S.LIB -O A.TXT 1<>S.LIB 2>err
+    bare extract S.LIB -O A.TXT 1<>S.LIB 2>err
     status=$?
     expect_status 2 "-O into the library read"
     expect_error "standard output is the library read" "-O into the library read"
-    txlib extract S.LIB -O A.TXT
-    same_file A.TXT out "the library after -O into itself"
+    same_file S.LIB.before S.LIB "the library after -O into itself"
 fi
+
+# Standard input closed is an empty input, not the library.
+bare add S.LIB - --as IN.TXT <&- >out 2>err
+status=$?
+expect_status 0 "add - with standard input closed"
+txlib extract S.LIB -O IN.TXT
+[ -s out ] && fail "the member read from a closed standard input is not empty"
+txlib extract S.LIB -O B.TXT
+same_file B.TXT out "a member beside one read from a closed standard input"
 
 finish
