@@ -24,12 +24,14 @@ bool NameTaken(const std::string& path);
 bool IsLink(const std::string& path);
 
 // What tells one file from another, whatever its names: device and inode, or
-// volume and file index.
+// volume and file id.
 struct FileIdentity {
     uint64_t volume = 0;
     uint64_t index = 0;
+    uint64_t index_high = 0; // of a 128-bit file id (Windows)
     bool operator<(const FileIdentity& other) const {
-        return volume != other.volume ? volume < other.volume : index < other.index;
+        if (volume != other.volume) return volume < other.volume;
+        return index != other.index ? index < other.index : index_high < other.index_high;
     }
 };
 

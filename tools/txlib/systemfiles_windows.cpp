@@ -3,6 +3,7 @@
 #include "platform/win32.h"
 
 #include <cstdio>
+#include <cstring>
 #include <io.h>
 #include <vector>
 
@@ -10,10 +11,20 @@ namespace txlib {
 
 namespace {
 
+// The identity of an open file: its 128-bit id where the system gives one
+// (Windows 8 on, and Wine, whose standard handles made from Unix descriptors
+// answer no other query, with volume 0), else the 64-bit file index.
 bool IdentityOfHandle(HANDLE file, FileIdentity* identity) {
+    if (file == INVALID_HANDLE_VALUE || file == nullptr) return false;
+    FILE_ID_INFO id;
+    if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id)) {
+        identity->volume = id.VolumeSerialNumber;
+        std::memcpy(&identity->index, id.FileId.Identifier, sizeof identity->index);
+        std::memcpy(&identity->index_high, id.FileId.Identifier + 8, sizeof identity->index_high);
+        return true;
+    }
     BY_HANDLE_FILE_INFORMATION info;
-    if (file == INVALID_HANDLE_VALUE || file == nullptr || !GetFileInformationByHandle(file, &info))
-        return false;
+    if (!GetFileInformationByHandle(file, &info)) return false;
     identity->volume = info.dwVolumeSerialNumber;
     identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     return true;
@@ -55,8 +66,12 @@ void OpenStandardStreams() {
 bool StandardOutputIs(const std::string& path) {
     FileIdentity out, file;
     const int fd = _fileno(stdout);
-    return fd >= 0 && IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &out) &&
-           IdentityOf(path, &file) && out.volume == file.volume && out.index == file.index;
+    if (fd < 0 || !IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &out) ||
+        !IdentityOf(path, &file))
+        return false;
+    // A volume of 0 is one the system did not tell: the file id decides.
+    return out.index == file.index && out.index_high == file.index_high &&
+           (out.volume == file.volume || out.volume == 0 || file.volume == 0);
 }
 
 bool NameTaken(const std::string& path) {
