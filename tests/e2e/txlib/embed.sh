@@ -114,16 +114,13 @@ done
 # escaped (Windows file names cannot hold them).
 if [ "$TXLIB_MODE" = native ]; then
     esc=$(printf 'x\033y')
-    while read -r args; do
-        eval "txlib $args"
+    for args in "create $esc.lib a.txt" "embed host $esc.lib -o $esc.exe" "info $esc.exe" \
+        "unembed $esc.exe -o $esc.2"; do
+        # shellcheck disable=SC2086
+        txlib $args
         expect_status 0 "txlib $args"
         if grep -q "$(printf '\033')" out; then fail "a control character reached the output of $args"; fi
-    done <<'CASES'
-create "$esc.lib" a.txt
-embed host "$esc.lib" -o "$esc.exe"
-info "$esc.exe"
-unembed "$esc.exe" -o "$esc.2"
-CASES
+    done
 fi
 
 # The real launcher takes a library too: the Windows one in its .rsrc header,
