@@ -219,6 +219,20 @@ void RefuseInputAsOutput(const std::string& out,
                  std::string("is ") + what + ": write the output to another file; nothing written");
 }
 
+// The offset of the library embedded in the program, or 0 when there is
+// none: a recorded offset where no container begins (a record left behind,
+// or one pointing at the end of the file) marks nothing that may be
+// replaced, and the bytes there belong to the program.
+uint32_t EmbeddedLibrary(const InputFile& program, const ExeImage& image) {
+    const uint32_t offset = EmbeddedOffset(program, image);
+    if (offset == 0) return 0;
+    const std::vector<uint8_t> start = program.ReadRange(offset, sizeof(tx::HeaderBlock));
+    tx::HeaderBlock header;
+    if (start.size() < sizeof header) return 0;
+    std::memcpy(&header, start.data(), sizeof header);
+    return tx::ContainerMagicMatches(&header) ? offset : 0;
+}
+
 } // namespace
 
 int CommandSlots(const Options& options, const std::string& exe,
@@ -321,7 +335,7 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
 
     // A library already embedded is replaced where it lies; otherwise the
     // new one follows everything in the file, on an aligned offset.
-    const uint32_t old = EmbeddedOffset(*program, image);
+    const uint32_t old = EmbeddedLibrary(*program, image);
     const uint64_t keep = old != 0 ? old : program->Size();
     const uint64_t base = old != 0 ? old : AlignUp(program->Size());
     if (base + size > kOffsetMax)
@@ -337,8 +351,9 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
     out.Commit(exe);
     if (options.verbosity > 0)
         std::printf("%s: library %s embedded at offset %llu (0x%llX), %llu bytes%s\n",
-                    out_path.c_str(), library.c_str(), static_cast<unsigned long long>(base),
-                    static_cast<unsigned long long>(base), static_cast<unsigned long long>(size),
+                    EscapeControls(out_path).c_str(), EscapeControls(library).c_str(),
+                    static_cast<unsigned long long>(base), static_cast<unsigned long long>(base),
+                    static_cast<unsigned long long>(size),
                     old != 0 ? ", replacing the one embedded before" : "");
     return 0;
 }
@@ -360,9 +375,9 @@ int CommandUnembed(const Options& options, const std::string& exe, const std::st
     program.reset();
     out.Commit("");
     if (options.verbosity > 0)
-        std::printf("%s: %llu bytes from offset %lu of %s\n", out_path.c_str(),
+        std::printf("%s: %llu bytes from offset %lu of %s\n", EscapeControls(out_path).c_str(),
                     static_cast<unsigned long long>(size), static_cast<unsigned long>(offset),
-                    exe.c_str());
+                    EscapeControls(exe).c_str());
     return 0;
 }
 
@@ -400,7 +415,7 @@ int CommandInfo(const Options& options, const std::string& file) {
         return 0;
     }
 
-    std::printf("file:              %s\n", file.c_str());
+    std::printf("file:              %s\n", EscapeControls(file).c_str());
     std::printf("format:            %s program, %llu bytes\n", image.description.c_str(),
                 static_cast<unsigned long long>(program->Size()));
     std::printf("image ends at:     %llu\n", static_cast<unsigned long long>(image.image_end));

@@ -14,6 +14,7 @@
 #include "libraryview.h"
 #include "longnames.h"
 #include "progress.h"
+#include "systemfiles.h"
 #include "text.h"
 #include "tree.h"
 
@@ -516,6 +517,23 @@ InputSet Inputs(const AddRequest& request) {
     return CollectInputs(request.paths, request.directory);
 }
 
+constexpr char kThroughLink[] =
+    "is a symbolic link: extraction goes through no link inside its directory, to a folder or "
+    "to a file";
+
+// The first part of `target` after `prefix` (the output folder) that is a
+// symbolic link, or "" when none is.
+std::string LinkBelow(const std::string& prefix, const std::string& target) {
+    for (size_t at = prefix.size(); at <= target.size();) {
+        const size_t end = target.find_first_of("/\\", at);
+        const std::string part = target.substr(0, end);
+        if (IsLink(part)) return part;
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return "";
+}
+
 // Makes each missing folder of `path`, noting those it made.
 void MakeFolders(const std::string& path, std::vector<std::string>* made) {
     for (size_t at = 0; at != std::string::npos;) {
@@ -527,11 +545,11 @@ void MakeFolders(const std::string& path, std::vector<std::string>* made) {
 #else
         const int failed = ::mkdir(prefix.c_str(), 0777);
 #endif
-        if (failed != 0 && !IsDirectory(prefix)) {
-            const std::string reason = ErrnoText();
-            Fail(prefix, FileExistsOnDisk(prefix) ? "exists and is not a folder"
-                                                  : "cannot make the folder: " + reason);
-        }
+        // The cause is taken before the checks below can replace it.
+        const std::string reason = failed != 0 ? ErrnoText() : std::string();
+        if (failed != 0 && !IsDirectory(prefix))
+            Fail(prefix, NameTaken(prefix) ? "exists and is not a folder"
+                                           : "cannot make the folder: " + reason);
         made->push_back(prefix);
     }
 }
@@ -850,8 +868,8 @@ int CommandCreate(const Options& options, const std::string& library, int kind,
     }
     out.Commit();
     if (options.verbosity > 0)
-        std::printf("%s: new library of kind %d, %d entries\n", library.c_str(), kind & 0xFFFF,
-                    capacity);
+        std::printf("%s: new library of kind %d, %d entries\n", EscapeControls(library).c_str(),
+                    kind & 0xFFFF, capacity);
     PrintReport(options, inputs, report);
     return 0;
 }
@@ -963,6 +981,11 @@ int CommandExtract(const Options& options, const std::string& library,
         if (chosen.size() != 1)
             Fail(library,
                  "-O writes one member, and " + Number(chosen.size()) + " are selected" + nothing);
+        if (StandardOutputIs(library))
+            Fail(library, std::string("standard output is ") +
+                              (opened.base != 0 ? "the program that holds the library read"
+                                                : "the library read") +
+                              ", which extraction never writes into" + nothing);
 #ifdef _WIN32
         _setmode(_fileno(stdout), _O_BINARY);
 #endif
@@ -1000,7 +1023,15 @@ int CommandExtract(const Options& options, const std::string& library,
                                   nothing);
             folded += FoldFileCase(part);
             target += DisplayText(part);
-            if (end == std::string::npos) break;
+            if (end == std::string::npos) {
+                if (DisplayText(part).size() + kTemporarySuffixMax > kFileNameMax)
+                    Fail(target, "the name is longer than the " +
+                                     Number(kFileNameMax - kTemporarySuffixMax) +
+                                     " characters that leave room for the temporary name it is "
+                                     "written under first" +
+                                     nothing);
+                break;
+            }
             if (FileExistsOnDisk(target) && !IsDirectory(target))
                 Fail(target, "is a file where member " + ShownText(member->name) +
                                  " needs a folder" + nothing);
@@ -1012,6 +1043,14 @@ int CommandExtract(const Options& options, const std::string& library,
         if (target.size() > static_cast<size_t>(tx::kPathMax))
             Fail(target,
                  "the path is longer than " + Number(tx::kPathMax) + " characters" + nothing);
+        const size_t absolute = LimitedPathLength(target);
+        if (absolute + kTemporarySuffixMax > kLimitedPathMax)
+            Fail(target, "made absolute, the path is " + Number(absolute) +
+                             " characters, more than the " +
+                             Number(kLimitedPathMax - kTemporarySuffixMax) +
+                             " that leave room for the temporary name it is written under "
+                             "first within the system's limit of " +
+                             Number(kLimitedPathMax) + nothing);
         const auto [at, fresh] = files.emplace(folded, member);
         if (!fresh)
             Fail(library, "members " + ShownText(at->second->name) + " and " +
@@ -1019,13 +1058,15 @@ int CommandExtract(const Options& options, const std::string& library,
                               " have the same name if case is ignored: on Windows one file "
                               "would replace the other" +
                               nothing);
+        const std::string link = LinkBelow(prefix, target);
+        if (request.keep_old && NameTaken(target))
+            Fail(target, "exists, and -k keeps old files" + nothing);
+        if (!link.empty()) Fail(link, kThroughLink + nothing);
         if (IsDirectory(target)) Fail(target, "is a folder" + nothing);
         if (SameFile(target, library))
             Fail(target, std::string(opened.base != 0 ? "is the program that holds the library read"
                                                       : "is the library read") +
                              ", which extraction never replaces" + nothing);
-        if (request.keep_old && FileExistsOnDisk(target))
-            Fail(target, "exists, and -k keeps old files" + nothing);
         targets.push_back(target);
         total += record->directory[member->index].size;
     }
@@ -1039,6 +1080,7 @@ int CommandExtract(const Options& options, const std::string& library,
     // Each file is written whole under a temporary name and renamed into
     // place; after a failure, the files written so far stay and are named.
     std::vector<std::string> made, written;
+    std::map<FileIdentity, const MemberView*> identities; // of the files written
     Progress progress(options, total);
     try {
         MakeFolders(prefix, &made);
@@ -1048,17 +1090,31 @@ int CommandExtract(const Options& options, const std::string& library,
             const size_t slash = target.find_last_of("/\\");
             if (slash != std::string::npos && slash >= prefix.size())
                 MakeFolders(target.substr(0, slash + 1), &made);
-            OutputFile out(LongPathForm(target));
+            // Checked again now that the folders are there: a link put in
+            // the way meanwhile is not gone through either.
+            const std::string link = LinkBelow(prefix, target);
+            if (!link.empty()) Fail(link, kThroughLink);
+            OutputFile out(target);
             out.Open();
             copy(member, [&](const uint8_t* data, uint16_t size) {
                 out.Write(data, size);
                 progress.Add(size);
             });
             out.Close();
-            if (request.keep_old && FileExistsOnDisk(target))
+            if (request.keep_old && NameTaken(target))
                 Fail(target, "exists, and -k keeps old files");
+            // Two names this command wrote can be one file where the system
+            // gives files other names too (Windows' short names): the file
+            // of the first member is not replaced by the second's.
+            FileIdentity identity;
+            if (IdentityOf(target, &identity) && identities.count(identity) != 0)
+                Fail(target, "is the file just written for member " +
+                                 ShownText(identities[identity]->name) +
+                                 " under another name; it is not replaced by member " +
+                                 ShownText(member.name));
             out.Commit();
             written.push_back(target);
+            if (IdentityOf(target, &identity)) identities[identity] = &member;
             const tx::DirEntry& entry = record->directory[member.index];
             if (entry.date != 0) {
                 const std::string what = "cannot set its date and time";

@@ -2,9 +2,11 @@
 // containers, and reads and patches a launcher's configuration slots and its
 // embedded library.
 #include "commands.h"
+#include "errortext.h"
 #include "failure.h"
 #include "librarytools.h"
 #include "slotvalues.h"
+#include "systemfiles.h"
 #include "text.h"
 #include "txversion.h"
 
@@ -44,6 +46,7 @@ constexpr const char kListNotes[] =
 
 constexpr const char kExtractNotes[] =
     "A file that exists is replaced by the member of its name, unless -k is given.\n"
+    "A symbolic link inside DIR, to a folder or where a file goes, is refused.\n"
     "The library read, or the program that holds it, is never replaced. Extracting\n"
     "all members is refused when two live entries have the same name if case is\n"
     "ignored (on Windows one file would replace the other), and so is extracting\n"
@@ -261,11 +264,29 @@ int Run(int argc, char** argv) {
         txlib::ExtractRequest{line.names, line.directory, line.keep_old, line.to_stdout});
 }
 
+// What a command printed must have reached its destination: output lost to
+// a full disk or a closed descriptor turns success into failure (status 2).
+// Standard output is closed here, so that a failure that only its closing
+// reports is seen too.
+int CheckedOutput(int status) {
+    std::string reason;
+    if (std::fflush(stdout) != 0)
+        reason = txlib::ErrnoText();
+    else if (std::ferror(stdout))
+        reason = "part of it was not written";
+    if (std::fclose(stdout) != 0 && reason.empty()) reason = txlib::ErrnoText();
+    if (reason.empty()) return status;
+    std::fprintf(stderr, "txlib: cannot write to standard output: %s\n",
+                 txlib::EscapeControls(reason).c_str());
+    return status == 0 ? txlib::kExitFailed : status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    txlib::OpenStandardStreams();
     try {
-        return Run(argc, argv);
+        return CheckedOutput(Run(argc, argv));
     } catch (const txlib::Failure& failure) {
         std::fflush(stdout);
         // Whatever a message took from a file, it reaches the terminal
