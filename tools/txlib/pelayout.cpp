@@ -54,7 +54,7 @@ PeLayout ReadPeLayout(const ByteSource& bytes) {
     if (ReadU32(bytes, pe.optional + 64) != 0) pe.checksum_field = pe.optional + 64;
     const auto power_of_two = [](uint32_t v) { return v != 0 && (v & (v - 1)) == 0; };
     if (!power_of_two(pe.file_alignment) || !power_of_two(pe.section_alignment))
-        Fail(bytes.Name(), "damaged: the PE header's alignments are not powers of two");
+        pe.problem = "its header's alignments are not powers of two";
 
     pe.section_table = pe.optional + optional_size;
     Need(bytes, pe.section_table, 40ull * section_count, "the section table");
@@ -76,13 +76,15 @@ PeLayout ReadPeLayout(const ByteSource& bytes) {
         }
         pe.sections.push_back(s);
     }
-    if (symbols != 0) {
-        // 18 bytes a symbol, then the string table, which starts with its
-        // own length.
-        const uint64_t strings = symbols + 18ull * symbol_count;
-        Need(bytes, symbols, strings - symbols + 4, "the COFF symbol table");
-        const uint32_t strings_size = ReadU32(bytes, strings);
-        Need(bytes, strings, std::max<uint32_t>(strings_size, 4), "the COFF symbol table");
+    // 18 bytes a symbol, then the string table, which starts with its own
+    // length.
+    const uint64_t strings = symbols + 18ull * symbol_count;
+    const uint64_t size = bytes.Size();
+    uint32_t strings_size = 0;
+    if (symbols != 0 &&
+        (strings + 4 > size || (strings_size = ReadU32(bytes, strings)) > size - strings)) {
+        pe.problem = "its COFF symbol table lies outside the file";
+    } else if (symbols != 0) {
         pe.symbols = symbols;
         pe.symbols_end = strings + std::max<uint32_t>(strings_size, 4);
         pe.program_end = std::max(pe.program_end, pe.symbols_end);

@@ -44,6 +44,9 @@ struct PeLayout {
     // symbol table. What follows is appended data.
     uint64_t program_end = 0;
     std::optional<size_t> checksum_field;
+    // Why the program cannot be laid out anew (alignments that are not
+    // powers of two, a symbol table outside the file); empty when it can.
+    std::string problem;
 
     // File offset of data directory `index`, when the header has it.
     std::optional<size_t> Directory(unsigned index) const {
@@ -52,7 +55,8 @@ struct PeLayout {
     }
 };
 
-// Reads the headers of a PE program; damage throws Failure (status 2).
+// Reads the headers of a PE program; damage to the headers and section
+// table throws Failure (status 2).
 PeLayout ReadPeLayout(const ByteSource& bytes);
 
 // The file offset of `rva` and the raw bytes that follow it in its section.

@@ -52,6 +52,7 @@ ResourcePlan PlanResourceSection(const ByteSource& bytes, const PeLayout& pe, co
     plan.signature_removed = unsigned_program.removed;
     plan.header_patches = unsigned_program.patches;
     plan.checksum_field = pe.checksum_field;
+    if (!pe.problem.empty()) CannotPlace(bytes, pe.problem);
     const uint32_t library = EmbeddedOffset(bytes, image);
     if (library != 0 && library < pe.program_end)
         CannotPlace(bytes, "its embedded library starts inside its symbol table");
