@@ -2,6 +2,11 @@
 
 #include "pelayout.h"
 
+#include "library/container.h"
+
+#include <algorithm>
+#include <cstring>
+
 namespace txlib {
 
 std::optional<CertificateTable> FindCertificateTable(const ByteSource& bytes) {
@@ -24,6 +29,31 @@ std::optional<CertificateTable> FindCertificateTable(const ByteSource& bytes) {
 uint64_t EndOfUnsignedData(const ByteSource& bytes) {
     const auto table = FindCertificateTable(bytes);
     return table && table->at_end ? table->offset : bytes.Size();
+}
+
+uint64_t LibraryEndBeforeSignature(const ByteSource& bytes, uint64_t library, uint64_t end) {
+    const auto table = FindCertificateTable(bytes);
+    if (!table || !table->at_end || end != table->offset || end % 8 != 0 ||
+        end - library < tx::kHeaderBlockSize)
+        return end;
+    tx::HeaderBlock header;
+    bytes.Read(library, &header, sizeof header);
+    if (!tx::ContainerMagicMatches(&header) || header.used > header.capacity) return end;
+    uint64_t used = library + static_cast<uint64_t>(tx::ContainerNewSize(header.capacity));
+    if (used > end) return end;
+    for (unsigned i = 0; i < header.used; ++i) {
+        tx::DirEntry entry;
+        bytes.Read(library + tx::kHeaderBlockSize + uint64_t{i} * tx::kDirEntrySize, &entry,
+                   sizeof entry);
+        // Copies: the fields of the packed entry are not aligned.
+        const uint32_t offset = entry.offset, size = entry.size, allocated = entry.allocated;
+        if (entry.state == 1 || offset != 0)
+            used = std::max(used, library + offset + std::max(size, allocated));
+    }
+    if (used >= end || end - used >= 8) return end;
+    uint8_t pad[8] = {};
+    bytes.Read(used, pad, static_cast<size_t>(end - used));
+    return std::all_of(pad, pad + (end - used), [](uint8_t b) { return b == 0; }) ? used : end;
 }
 
 SignatureRemoval RemoveSignature(const ByteSource& bytes) {

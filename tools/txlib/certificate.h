@@ -36,6 +36,13 @@ std::optional<CertificateTable> FindCertificateTable(const ByteSource& bytes);
 // a certificate table that ends the file, else the end of the file.
 uint64_t EndOfUnsignedData(const ByteSource& bytes);
 
+// The end of the library at `library` in a signed program whose data ends at
+// `end` (EndOfUnsignedData): a signing tool pads the file with up to 7 zero
+// bytes so that its table starts on an 8-byte boundary, and those bytes,
+// beyond the container's directory and every entry's data, are no part of
+// the library.
+uint64_t LibraryEndBeforeSignature(const ByteSource& bytes, uint64_t library, uint64_t end);
+
 // What a writer does to a program that records a certificate table: the
 // bytes to keep (all, or those before a table that ends the file) and the
 // patch that clears the directory entry. Nothing when it records none.

@@ -382,7 +382,8 @@ int CommandUnembed(const Options& options, const std::string& exe, const std::st
     if (!image.library_field) Fail(exe, "has no embedded library: " + image.library_problem);
     const uint32_t offset = EmbeddedOffset(*program, image);
     if (offset == 0) Fail(exe, "has no embedded library");
-    const uint64_t size = EndOfUnsignedData(*program) - offset;
+    const uint64_t size =
+        LibraryEndBeforeSignature(*program, offset, EndOfUnsignedData(*program)) - offset;
     const std::vector<uint8_t> start = program->ReadRange(offset, kDirectoryMax);
     CheckContainer(exe + " (embedded library)", start.data(), start.size(), size, true);
 
@@ -460,9 +461,11 @@ int CommandInfo(const Options& options, const std::string& file) {
         std::printf("embedded library:  none\n");
         return 0;
     }
-    std::printf("embedded library:  at offset %lu (0x%lX), %llu bytes\n",
-                static_cast<unsigned long>(offset), static_cast<unsigned long>(offset),
-                static_cast<unsigned long long>(EndOfUnsignedData(*program) - offset));
+    std::printf(
+        "embedded library:  at offset %lu (0x%lX), %llu bytes\n",
+        static_cast<unsigned long>(offset), static_cast<unsigned long>(offset),
+        static_cast<unsigned long long>(
+            LibraryEndBeforeSignature(*program, offset, EndOfUnsignedData(*program)) - offset));
     program.reset();
     return LibraryInfo(options, file, offset);
 }
