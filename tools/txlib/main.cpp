@@ -29,8 +29,9 @@ constexpr const char kDescription[] =
 
 constexpr const char kFooter[] =
     "Exit status: 0 done, 1 wrong command line, 2 failed. A failed create, add, slots\n"
-    "--set, embed or unembed writes nothing. A failed extract keeps the files it wrote\n"
-    "before the failure, each whole, and names them; no file is ever left half written.\n"
+    "--set, resources, embed or unembed writes nothing. A failed extract keeps the files\n"
+    "it wrote before the failure, each whole, and names them; no file is ever left\n"
+    "half written.\n"
     "A command that writes a library or a program waits while another txlib writes\n"
     "the same file, at most 60 seconds, then fails with status 2 and writes nothing.\n"
     "It writes through a symbolic link to its target, keeps the file's mode, owner\n"
