@@ -684,7 +684,7 @@ nlohmann::ordered_json LibraryInfoJson(const std::string& path, uint32_t base) {
     Json info;
     info["file"] = PathUtf8(path);
     info["offset"] = base;
-    info["size"] = FileSizeOnDisk(path) - base;
+    info["size"] = library->end_of_data;
     info["magic"] = Cp1252ToUtf8(std::string(h.magic, strnlen(h.magic, 14)));
     info["header_size"] = h.header_size;
     info["created"] =

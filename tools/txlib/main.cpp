@@ -5,6 +5,7 @@
 #include "errortext.h"
 #include "failure.h"
 #include "librarytools.h"
+#include "resourcescommand.h"
 #include "slotvalues.h"
 #include "systemfiles.h"
 #include "text.h"
@@ -25,13 +26,14 @@ constexpr const char kVersion[] = "txlib " TX_VERSION;
 
 constexpr const char kDescription[] =
     "txlib: library containers (create, list, add, extract, info) and launcher programs\n"
-    "(slots, embed, unembed, info). A library that is only read may be a program with\n"
+    "(slots, resources, embed, unembed, info). A library that is only read may be a program with\n"
     "an embedded library. Each command has its own help: txlib COMMAND --help.";
 
 constexpr const char kFooter[] =
     "Exit status: 0 done, 1 wrong command line, 2 failed. A failed create, add, slots\n"
-    "--set, embed or unembed writes nothing. A failed extract keeps the files it wrote\n"
-    "before the failure, each whole, and names them; no file is ever left half written.\n"
+    "--set, resources, embed or unembed writes nothing. A failed extract keeps the files\n"
+    "it wrote before the failure, each whole, and names them; no file is ever left\n"
+    "half written.\n"
     "A command that writes a library or a program waits while another txlib writes\n"
     "the same file, at most 60 seconds, then fails with status 2 and writes nothing.\n"
     "It writes through a symbolic link to its target, keeps the file's mode, owner\n"
@@ -89,6 +91,8 @@ CLI::Option* Once(CLI::Option* option) {
 struct Line {
     std::string exe, library, file, out, directory = ".", in_directory, as_name, kind;
     std::vector<std::string> sets, paths, names;
+    txlib::ResourceRequest resources;
+    std::vector<std::string> resource_sets;
     bool any_kind = false, all = false, json = false, keep_old = false, to_stdout = false;
 };
 
@@ -131,6 +135,20 @@ int Run(int argc, char** argv) {
     unembed->add_option("EXE", line.exe, "the launcher program")->required();
     Once(unembed->add_option("-o,--output", line.out, "the library file to write (not EXE)"))
         ->required();
+
+    CLI::App* resources =
+        command("resources", "show a Windows program's resources, or set its icon, version, "
+                             "version texts and manifest");
+    resources->add_option("EXE", line.exe, "the launcher program")->required();
+    Once(resources->add_option("--icon", line.resources.icon, "FILE.ico: the program's icon"));
+    Once(resources->add_option("--version", line.resources.version,
+                               "X.Y.Z.W: the file and product version"));
+    resources->add_option("--set", line.resource_sets,
+                          "KEY=VALUE: a version text (CompanyName, FileDescription, ProductName,\n"
+                          "LegalCopyright, OriginalFilename, ...); may be given several times");
+    Once(resources->add_option("--manifest", line.resources.manifest,
+                               "FILE: the application manifest"));
+    Once(resources->add_flag("--json", line.json, "the resources as JSON"));
 
     CLI::App* info =
         command("info", "a library's header, or where a program keeps its slots and library");
@@ -240,6 +258,18 @@ int Run(int argc, char** argv) {
         if (options.json && !sets.empty())
             Usage("--json shows the slots; it does not set them", "slots");
         return txlib::CommandSlots(options, line.exe, sets);
+    }
+    if (resources->parsed()) {
+        for (const std::string& pair : line.resource_sets) {
+            const size_t equals = pair.find('=');
+            if (equals == std::string::npos || equals == 0)
+                Usage("--set takes KEY=VALUE", "resources");
+            line.resources.strings.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
+        }
+        if (options.json && !line.resources.Empty())
+            Usage("--json shows the resources; it does not set them", "resources");
+        CheckNativePaths({&line.resources.icon, &line.resources.manifest});
+        return txlib::CommandResources(options, line.exe, line.resources);
     }
     if (embed->parsed())
         return txlib::CommandEmbed(options, line.exe, line.library, line.out, line.any_kind);
