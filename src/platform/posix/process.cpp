@@ -179,38 +179,8 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     return TRUE;
 }
 
-BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
-    if (FaultEnter("CreateDirectoryA")) return FALSE;
-    HostPathResult hp;
-    DWORD error;
-    if (!HostPath(path, &hp, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (mkdir(hp.host.c_str(), 0777) != 0) {
-        if (errno == EEXIST) {
-            SetLastError(ERROR_ALREADY_EXISTS);
-            return FALSE;
-        }
-        return FailErrno(FALSE, false);
-    }
-    return TRUE;
-}
-
 DWORD WINAPI GetCurrentProcessId(void) {
     return static_cast<DWORD>(getpid());
-}
-
-BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
-    if (FaultEnter("RemoveDirectoryA")) return FALSE;
-    HostPathResult hp;
-    DWORD error;
-    if (!HostPath(path, &hp, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (rmdir(hp.host.c_str()) != 0) return FailErrno(FALSE, hp.parent_exists);
-    return TRUE;
 }
 
 } // extern "C"
