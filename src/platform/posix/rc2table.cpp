@@ -26,9 +26,7 @@ struct Entry {
     std::exit(1);
 }
 
-bool IsOctal(char c) {
-    return c >= '0' && c <= '7';
-}
+bool IsOctal(char c) { return c >= '0' && c <= '7'; }
 
 // Decodes the quoted string that starts at s[pos] (the opening quote).
 std::string Unquote(const std::string& s, size_t pos, const std::string& file, int line) {
@@ -53,30 +51,12 @@ std::string Unquote(const std::string& s, size_t pos, const std::string& file, i
         if (++i >= s.size()) Fail(file, line, "escape at end of line");
         c = s[i];
         switch (c) {
-        case 'n':
-            out += '\n';
-            ++i;
-            break;
-        case 't':
-            out += '\t';
-            ++i;
-            break;
-        case 'r':
-            out += '\r';
-            ++i;
-            break;
-        case 'a':
-            out += '\a';
-            ++i;
-            break;
-        case '\\':
-            out += '\\';
-            ++i;
-            break;
-        case '"':
-            out += '"';
-            ++i;
-            break;
+        case 'n': out += '\n'; ++i; break;
+        case 't': out += '\t'; ++i; break;
+        case 'r': out += '\r'; ++i; break;
+        case 'a': out += '\a'; ++i; break;
+        case '\\': out += '\\'; ++i; break;
+        case '"': out += '"'; ++i; break;
         case 'x': {
             ++i;
             unsigned v = 0;

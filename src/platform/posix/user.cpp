@@ -59,8 +59,6 @@ int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
     return n;
 }
 
-HWND WINAPI GetActiveWindow(void) {
-    return nullptr;
-}
+HWND WINAPI GetActiveWindow(void) { return nullptr; }
 
 } // extern "C"
