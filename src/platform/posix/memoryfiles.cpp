@@ -129,20 +129,22 @@ struct Place {
 bool Resolve(const char* win, Place* out, DWORD* error) {
     std::vector<std::string> parts;
     if (!PathParts(win, &parts, error)) return false;
-    const Tree& tree = Store();
     out->key.clear();
     out->parent.clear();
     out->name.clear();
-    out->parent_exists = true;
-    for (size_t i = 0; i < parts.size(); ++i) {
+    for (const std::string& part : parts) {
         out->parent = out->key;
-        out->key += "\\" + Fold(parts[i]);
-        out->name = parts[i];
-        if (i + 1 < parts.size() && out->parent_exists) {
-            auto it = tree.find(out->key);
-            out->parent_exists = it != tree.end() && it->second.directory;
-        }
+        out->key += '\\';
+        for (char c : part)
+            out->key += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+        out->name = part;
     }
+    // A folder is made in a folder that exists, and one that holds anything
+    // is neither removed nor replaced: the parent stands for all the folders
+    // above it.
+    const Tree& tree = Store();
+    const auto it = tree.find(out->parent);
+    out->parent_exists = it != tree.end() && it->second.directory;
     return true;
 }
 
