@@ -20,7 +20,7 @@
 //   locked by that handle); there is no other process to see them.
 // - Read-only files (FILE_ATTRIBUTE_READONLY at creation) refuse writers and
 //   deletion with 5. Creation times are the times files were made.
-// - The store is a small disk of kStoreCapacity bytes: a write or extension
+// - The store is a small disk of 64 MiB: a write or extension
 //   beyond it fails with 112 (disk full) and moves nothing, where a sparse
 //   file on disk would grow without bound.
 #include "files.h"
@@ -39,7 +39,7 @@ namespace txplat::posix {
 
 namespace {
 
-constexpr uint64_t kStoreCapacity = 256u << 20;
+constexpr uint64_t kStoreCapacity = 64u << 20;
 
 // What Wine answers for a null buffer given to WriteFile with a non-zero count.
 constexpr DWORD kErrorInvalidUserBuffer = 1784;
@@ -504,7 +504,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
     if (const Node* target = Find(to.key)) {
         if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
         if (target->directory || target->content->read_only) return Fail(ERROR_ACCESS_DENIED);
-        if (source->directory) return Fail(ERROR_ACCESS_DENIED);
+        if (source->directory) return Fail(ERROR_PATH_NOT_FOUND); // rename(2)'s ENOTDIR
         tree.erase(to.key); // handles still open keep the content
     }
     // The entry and, for a folder, everything below it take the new key.
