@@ -1,6 +1,7 @@
-// What files.cpp, find.cpp, time.cpp and crt.cpp share: the object behind a
-// file handle, FILETIME arithmetic and the attribute rules Wine applies to
-// host files.
+// What the file calls of the POSIX layer share: the object behind a file
+// handle on disk, the name and search rules of both file backends (files.cpp
+// and find.cpp on disk, memoryfiles.cpp in memory), FILETIME arithmetic and
+// the attribute rules Wine applies to host files.
 #pragma once
 
 #include "internal.h"
@@ -14,7 +15,7 @@
 
 namespace txplat::posix {
 
-// An open file. The descriptor is closed, and the handle's byte-range locks
+// An open file on disk. The descriptor is closed, and the handle's byte-range locks
 // released, when the object is destroyed (CloseHandle).
 struct FileObject : KernelObject {
     int fd = -1;
