@@ -649,6 +649,25 @@ bool SafeFileName(const std::string& name, std::string* reason) {
     return true;
 }
 
+bool MapExtractTarget(const std::string& prefix, const std::string& name, char separator,
+                      ExtractTarget* target, std::string* reason) {
+    *target = ExtractTarget{prefix, "", {}, {}};
+    size_t start = 0;
+    for (;;) {
+        const size_t end = name.find('\\', start);
+        const std::string part = name.substr(start, end - start);
+        if (!SafeFileName(part, reason)) return false;
+        target->folded += FoldFileCase(part);
+        target->path += DisplayText(part);
+        if (end == std::string::npos) return true;
+        target->folder_paths.push_back(target->path);
+        target->folded_folders.push_back(target->folded);
+        target->folded += '\\';
+        target->path += separator;
+        start = end + 1;
+    }
+}
+
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
     size_t p = 0, n = 0;
     size_t star = std::string::npos, resume = 0;
@@ -1011,35 +1030,27 @@ int CommandExtract(const Options& options, const std::string& library,
     std::set<std::string> folders;
     uint64_t total = 0;
     for (const MemberView* member : chosen) {
-        std::string target = prefix, folded;
-        size_t start = 0;
-        for (;;) {
-            const size_t end = member->name.find('\\', start);
-            const std::string part = member->name.substr(start, end - start);
-            std::string reason;
-            if (!SafeFileName(part, &reason))
-                Fail(library, "member \"" + ShownText(member->name) + "\" " + reason +
-                                  ": it would not be written inside the output directory" +
+        ExtractTarget mapped;
+        std::string reason;
+        if (!MapExtractTarget(prefix, member->name, separator, &mapped, &reason))
+            Fail(library, "member \"" + ShownText(member->name) + "\" " + reason +
+                              ": it would not be written inside the output directory" + nothing);
+        const size_t leaf = mapped.path.size() - (mapped.folder_paths.empty()
+                                                       ? prefix.size()
+                                                       : mapped.folder_paths.back().size() + 1);
+        if (leaf + kTemporarySuffixMax > kFileNameMax)
+            Fail(mapped.path, "the name is longer than the " +
+                                  Number(kFileNameMax - kTemporarySuffixMax) +
+                                  " characters that leave room for the temporary name it is "
+                                  "written under first" +
                                   nothing);
-            folded += FoldFileCase(part);
-            target += DisplayText(part);
-            if (end == std::string::npos) {
-                if (DisplayText(part).size() + kTemporarySuffixMax > kFileNameMax)
-                    Fail(target, "the name is longer than the " +
-                                     Number(kFileNameMax - kTemporarySuffixMax) +
-                                     " characters that leave room for the temporary name it is "
-                                     "written under first" +
-                                     nothing);
-                break;
-            }
-            if (FileExistsOnDisk(target) && !IsDirectory(target))
-                Fail(target, "is a file where member " + ShownText(member->name) +
+        for (const std::string& folder : mapped.folder_paths)
+            if (FileExistsOnDisk(folder) && !IsDirectory(folder))
+                Fail(folder, "is a file where member " + ShownText(member->name) +
                                  " needs a folder" + nothing);
-            folders.insert(folded);
-            folded += '\\';
-            target += separator;
-            start = end + 1;
-        }
+        folders.insert(mapped.folded_folders.begin(), mapped.folded_folders.end());
+        const std::string& target = mapped.path;
+        const std::string& folded = mapped.folded;
         if (target.size() > static_cast<size_t>(tx::kPathMax))
             Fail(target,
                  "the path is longer than " + Number(tx::kPathMax) + " characters" + nothing);

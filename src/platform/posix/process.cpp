@@ -180,24 +180,6 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     return TRUE;
 }
 
-BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
-    if (FaultEnter("CreateDirectoryA")) return FALSE;
-    HostPathResult hp;
-    DWORD error;
-    if (!HostPath(path, &hp, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (mkdir(hp.host.c_str(), 0777) != 0) {
-        if (errno == EEXIST) {
-            SetLastError(ERROR_ALREADY_EXISTS);
-            return FALSE;
-        }
-        return FailErrno(FALSE, false);
-    }
-    return TRUE;
-}
-
 DWORD WINAPI GetCurrentProcessId(void) {
     return static_cast<DWORD>(getpid());
 }
@@ -207,18 +189,6 @@ void WINAPI Sleep(DWORD milliseconds) {
                   static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
-}
-
-BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
-    if (FaultEnter("RemoveDirectoryA")) return FALSE;
-    HostPathResult hp;
-    DWORD error;
-    if (!HostPath(path, &hp, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (rmdir(hp.host.c_str()) != 0) return FailErrno(FALSE, hp.parent_exists);
-    return TRUE;
 }
 
 } // extern "C"
