@@ -15,6 +15,7 @@
 #   share/man/man1/txlib.1.gz, txlauncher.1.gz
 #   share/man/man5/txlib-container.5.gz, share/man/man7/txlauncher-trace.7.gz
 #   share/doc/txlauncher/README.md, changelog.gz, copyright (the license)
+#   share/lintian/overrides/txlauncher     the tags lintian may report, explained
 #
 # On Windows (ZIP, one folder):
 #   launcher.exe, txlib.exe                 32-bit
@@ -99,6 +100,10 @@ else()
                      VERBATIM)
   list(APPEND release_files ${changelog})
   install(FILES ${changelog} DESTINATION ${doc} COMPONENT Documents)
+  # What lintian reports and the package means, each with its reason.
+  install(FILES ${CMAKE_SOURCE_DIR}/cmake/debian/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME txlauncher
+          COMPONENT Documents)
 endif()
 add_custom_target(release_files ALL DEPENDS ${release_files})
 if(TARGET manual_pages)
