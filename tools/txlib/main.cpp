@@ -2,6 +2,7 @@
 // containers, and reads and patches a launcher's configuration slots and its
 // embedded library.
 #include "commands.h"
+#include "console.h"
 #include "failure.h"
 #include "librarytools.h"
 #include "slotvalues.h"
@@ -264,6 +265,7 @@ int Run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    txlib::TextToConsole();
     try {
         return Run(argc, argv);
     } catch (const txlib::Failure& failure) {
