@@ -5,7 +5,12 @@
 # tables, debugging sections and the compilers' .comment notes: copies are
 # made under release/ in the build tree (the target release_files, part of
 # every build) and installed from there. Dynamic symbols stay, so the trace
-# runtime keeps its entry points.
+# runtime keeps its entry points. objcopy writes a new PE header, whose link
+# time it takes from SOURCE_DATE_EPOCH: the last commit's. Section names of
+# a Windows program are cut to the 8 characters of its section table
+# (.eh_frame becomes .eh_fram; the loader goes by addresses): longer names
+# would need the COFF string table that only objects should have, and with
+# it a symbol table pointer in the header.
 #
 # Natively (Debian package):
 #   bin/txlib                               the library tool
@@ -39,14 +44,21 @@ endif()
 set(TX_RELEASE_DIR ${CMAKE_BINARY_DIR}/release)
 set(release_files)
 
+set(pe_names)
+if(TX_WINDOWS)
+  set(pe_names --long-section-names disable)
+endif()
+
 # tx_release_file(TARGET target DESTINATION dir NAME name COMPONENT component)
 function(tx_release_file)
   cmake_parse_arguments(PARSE_ARGV 0 arg "" "TARGET;DESTINATION;NAME;COMPONENT" "")
   set(out ${TX_RELEASE_DIR}/${arg_DESTINATION}/${arg_NAME})
   add_custom_command(OUTPUT ${out}
                      COMMAND ${CMAKE_COMMAND} -E make_directory ${TX_RELEASE_DIR}/${arg_DESTINATION}
-                     COMMAND ${CMAKE_STRIP} --strip-all --remove-section=.comment -o ${out} $<TARGET_FILE:${arg_TARGET}>
-                     DEPENDS ${arg_TARGET}
+                     COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TX_SOURCE_DATE_EPOCH}
+                             ${CMAKE_OBJCOPY} --strip-all --remove-section=.comment ${pe_names}
+                             $<TARGET_FILE:${arg_TARGET}> ${out}
+                     DEPENDS ${arg_TARGET} ${TX_SOURCE_DATE_FILE}
                      COMMENT "Stripped copy of ${arg_TARGET} for release"
                      VERBATIM)
   # A shared library is loaded, not run: natively it is not executable.
@@ -126,6 +138,9 @@ if(TX_WINDOWS)
       "Build tree of the other Windows system, whose launcher and trace runtime the ZIP holds")
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME txlauncher-${PROJECT_VERSION}-windows)
+  # Its entries in sorted order.
+  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/SortZip.cmake)
+  set(CPACK_TX_CMAKE ${CMAKE_COMMAND})
   if(bits EQUAL 32)
     set(CPACK_INSTALL_CMAKE_PROJECTS
         "${CMAKE_BINARY_DIR};txlauncher;ALL;/"

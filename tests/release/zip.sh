@@ -92,7 +92,7 @@ for program in launcher.exe launcher64.exe txlib.exe trace32/TX413EXE.DLL trace6
     grep -qF "$TXREL_SOURCE" "$file" && fail "$program holds the build path $TXREL_SOURCE"
 done
 for dll in trace32/TX413EXE.DLL trace64/TX413EXE.DLL; do
-    exports=$("$TXREL_OBJDUMP" -p "$kit/$dll" | sed -n 's/^Time\/Date stamp:[[:space:]]*//p')
+    exports=$("$TXREL_OBJDUMP" -p "$kit/$dll" | sed -n 's/^Time\/Date stamp[[:space:]]*//p')
     [ "$exports" = 0 ] || [ "$exports" = "$(printf %x "$epoch")" ] ||
         fail "$dll: its exports are dated $exports"
 done
