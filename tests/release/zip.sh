@@ -192,6 +192,14 @@ try_launcher() {
     cd "$work" || exit 1
 }
 
+# What txlib.exe writes into a pipe is Windows-1252, as its README says (in
+# a console it writes UTF-16 through WriteConsoleW).
+mkdir console && cd console || exit 1
+printf x >"$(printf 'caf\303\251.txt')"
+$txlib -q create A.LIB && $txlib -q add A.LIB "$(printf 'caf\303\251.txt')" && $txlib list A.LIB
+grep -q "$(printf 'CAF\351\.TXT')" run.out || fail "txlib.exe list into a pipe: $(od -c run.out | head)"
+cd "$work" || exit 1
+
 try_launcher launcher.exe 32
 try_launcher launcher64.exe 64
 finish
