@@ -4,23 +4,25 @@
 # - No build path in a program: the source tree, and the build tree inside
 #   it, are written as "." wherever the compiler would record them, so that
 #   two clones in different folders build the same bytes.
-# - Windows programs carry no link time: the PE header's TimeDateStamp (and
-#   that of the export directory of a DLL) stays 0.
+# - Windows programs carry no link time: the linker leaves the PE header's
+#   TimeDateStamp (and that of a DLL's export directory) 0. The stripped
+#   copies that the packages hold are dated from the last commit instead
+#   (see Package.cmake).
 # - The native programs are hardened as Debian builds its own: fortified C
 #   library calls (which need optimisation, -O2), the stack protector, and
 #   relocations made read-only at start-up (-z relro -z now).
 # The debug build (native) keeps its defaults and its symbols.
 
-set(release "$<CONFIG:Release>")
-add_compile_options("$<${release}:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>")
+set(tx_release "$<CONFIG:Release>")
+add_compile_options("$<${tx_release}:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>")
 if(TX_WINDOWS)
-  add_link_options("$<${release}:LINKER:--no-insert-timestamp>")
+  add_link_options("$<${tx_release}:LINKER:--no-insert-timestamp>")
 elseif(NOT TX_FUZZ)
   foreach(lang C CXX)
     set(CMAKE_${lang}_FLAGS_RELEASE "-O2 -DNDEBUG")
   endforeach()
-  add_compile_options("$<${release}:-D_FORTIFY_SOURCE=2>" "$<${release}:-fstack-protector-strong>")
-  add_link_options("$<${release}:LINKER:-z,relro,-z,now>")
+  add_compile_options("$<${tx_release}:-D_FORTIFY_SOURCE=2>" "$<${tx_release}:-fstack-protector-strong>")
+  add_link_options("$<${tx_release}:LINKER:-z,relro,-z,now>")
 endif()
 
 # The moment the packages and the manual pages are dated from: the
