@@ -76,6 +76,9 @@ struct Script {
 };
 
 Script g_script;
+
+// The version answered to "OPTION,VERSION" when there is no reply script.
+constexpr const char kVersionWithoutScript[] = "4.10A";
 long g_init_calls = 0;
 
 #ifdef _WIN32
@@ -215,7 +218,16 @@ void LoadScript() {
     g_script.loaded = true;
     std::string path = ModuleDirectory() + "TXREPLY.TXT";
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return;
+    if (!f) {
+        // Without a script the runtime still says which version it is, one
+        // that the launcher's reference configuration accepts (1.00A), so
+        // that a first start runs to its end and shows the whole trace.
+        Reply version;
+        version.value = Reply::kPlain;
+        version.text = kVersionWithoutScript;
+        g_script.rules.push_back(Rule{"OPTION,VERSION", {version}, 0});
+        return;
+    }
     std::string line;
     int number = 0;
     for (int c = 0; c != EOF;) {

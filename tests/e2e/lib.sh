@@ -188,7 +188,9 @@ run() {
             TXTRACE_ENV=e2e WINEDEBUG=-all,trace+relay timeout 120 \
                 "$TXE2E_WINERUN" --prefix "$TXE2E_WINEPREFIX" "$dir/$exe"
         else
-            TXTRACE_ENV=e2e timeout 120 "$dir/$exe"
+            # The boxes' bytes as the launcher wrote them: no conversion
+            # for a UTF-8 terminal.
+            LC_ALL=C TXTRACE_ENV=e2e timeout 120 "$dir/$exe"
         fi
     ) >"$dir/stdout" 2>"$dir/stderr"
     status=$?

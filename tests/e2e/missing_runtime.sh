@@ -12,4 +12,10 @@ caption=Torvix 4.0 style=0x00000040 text=TX413EXE.DLL est introuvable\nProgramme
 EOF
 expect_trace </dev/null
 
+# Natively the box goes to a UTF-8 terminal in UTF-8.
+if [ "$TXE2E_MODE" != wine ]; then
+    (cd "$dir" && LC_ALL=C.UTF-8 "$dir/$exe") 2>"$dir/utf8" >/dev/null
+    grep -qxF 'Programme arrêté!' "$dir/utf8" || fail "not shown in UTF-8: $(cat "$dir/utf8")"
+fi
+
 finish

@@ -1,6 +1,8 @@
 #!/bin/sh
 # The Windows ZIP, made by CPack from this build tree (win64) and the win32
-# build beside it: it holds what it should, each program is built for the
+# build beside it: it holds what it should, dated from the last commit and in
+# order, with a README.txt in CRLF and the manual pages in HTML; its programs
+# carry no symbol table, link time or build path; each program is built for the
 # system its name says, the programs carry the project's version resource,
 # and in both launchers that resource left the string table (eleven entries at
 # their stored lengths) and the embedded-library record (the first ".rsrc" of
@@ -31,10 +33,14 @@ top=txlauncher-$TXREL_VERSION-windows
 bsdtar -tf "$package" | grep -v '/$' | sort >contents
 sed "s/^/$top\//" >expected <<'EOF'
 LICENSE.txt
-README.md
+README.txt
 application.manifest
 launcher.exe
 launcher64.exe
+manual/txlauncher-trace.7.html
+manual/txlauncher.1.html
+manual/txlib-container.5.html
+manual/txlib.1.html
 trace32/TX413EXE.DLL
 trace64/TX413EXE.DLL
 txlib.exe
@@ -42,6 +48,55 @@ EOF
 same_lines "the ZIP's files" expected contents
 mkdir unpacked && bsdtar -xf "$package" -C unpacked || fail "the ZIP does not unpack"
 kit=$work/unpacked/$top
+
+# Its entries are dated from the last commit (to the two seconds a ZIP
+# keeps, in local time) and stored in order, so that two builds of one
+# commit make the same ZIP.
+epoch=$(cat "$TXREL_BUILD/source-date-epoch")
+python3 - "$package" "$epoch" >zipdates <<'EOF'
+import sys, time, zipfile
+entries = zipfile.ZipFile(sys.argv[1]).infolist()
+t = time.localtime(int(sys.argv[2]))
+want = (t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec - t.tm_sec % 2)
+for e in entries:
+    if e.date_time != want:
+        print(e.filename, "is dated", e.date_time, "not", want)
+names = [e.filename for e in entries]
+if names != sorted(names):
+    print("entries out of order:", " ".join(names))
+EOF
+[ -s zipdates ] && fail "$(cat zipdates)"
+
+# The README for Windows: CRLF line ends, how to start, the license's name.
+readme=$kit/README.txt
+[ "$(grep -c "$(printf '\r')\$" "$readme")" = "$(wc -l <"$readme")" ] ||
+    fail "README.txt has lines without CRLF"
+grep -q '^How to start' "$readme" || fail "README.txt does not say how to start"
+grep -q 'LICENSE\.txt' "$readme" || fail "README.txt does not name LICENSE.txt"
+# The manual pages, in HTML, keep their tables as text and link each other.
+for html in "$kit"/manual/*.html; do
+    grep -q '<img' "$html" && fail "$html shows pictures"
+done
+grep -q '<table' "$kit/manual/txlib-container.5.html" || fail "the format page lost its tables"
+grep -q 'href="txlib.1.html"' "$kit/manual/txlauncher.1.html" ||
+    fail "txlauncher.1.html does not link txlib.1.html"
+
+# No program carries a COFF symbol table or a link time other than the
+# commit's (0: none), nor a DLL's export directory, nor the build path.
+for program in launcher.exe launcher64.exe txlib.exe trace32/TX413EXE.DLL trace64/TX413EXE.DLL; do
+    file=$kit/$program
+    coff=$(($(u32 "$file" 60) + 4))
+    stamp=$(u32 "$file" $((coff + 4)))
+    [ "$stamp" = 0 ] || [ "$stamp" = "$epoch" ] || fail "$program: linked at $stamp, not at $epoch"
+    [ "$(u32 "$file" $((coff + 8)))" = 0 ] && [ "$(u32 "$file" $((coff + 12)))" = 0 ] ||
+        fail "$program: a symbol table at $(u32 "$file" $((coff + 8))), $(u32 "$file" $((coff + 12))) symbols"
+    grep -qF "$TXREL_SOURCE" "$file" && fail "$program holds the build path $TXREL_SOURCE"
+done
+for dll in trace32/TX413EXE.DLL trace64/TX413EXE.DLL; do
+    exports=$("$TXREL_OBJDUMP" -p "$kit/$dll" | sed -n 's/^Time\/Date stamp[[:space:]]*//p')
+    [ "$exports" = 0 ] || [ "$exports" = "$(printf %x "$epoch")" ] ||
+        fail "$dll: its exports are dated $exports"
+done
 
 # The machine field of each program's PE header: i386 or x86-64.
 for entry in launcher.exe:014c txlib.exe:014c trace32/TX413EXE.DLL:014c \
@@ -137,6 +192,14 @@ try_launcher() {
     check_demo_run "$dir/run" $? "$kit/trace$bits/TX413EXE.DLL"
     cd "$work" || exit 1
 }
+
+# What txlib.exe writes into a pipe is Windows-1252, as its README says (in
+# a console it writes UTF-16 through WriteConsoleW).
+mkdir console && cd console || exit 1
+printf x >"$(printf 'caf\303\251.txt')"
+$txlib -q create A.LIB && $txlib -q add A.LIB "$(printf 'caf\303\251.txt')" && $txlib list A.LIB
+grep -q "$(printf 'CAF\351\.TXT')" run.out || fail "txlib.exe list into a pipe: $(od -c run.out | head)"
+cd "$work" || exit 1
 
 try_launcher launcher.exe 32
 try_launcher launcher64.exe 64

@@ -3,6 +3,7 @@
 // embedded library.
 #include "commands.h"
 #include "errortext.h"
+#include "console.h"
 #include "failure.h"
 #include "librarytools.h"
 #include "resourcescommand.h"
@@ -315,6 +316,7 @@ int CheckedOutput(int status) {
 
 int main(int argc, char** argv) {
     txlib::OpenStandardStreams();
+    txlib::TextToConsole();
     try {
         return CheckedOutput(Run(argc, argv));
     } catch (const txlib::Failure& failure) {
