@@ -94,15 +94,11 @@ uint32_t LibraryBase(const std::string& path) {
     return offset;
 }
 
-void RequireLibrary(const std::string& library) {
-    if (!FileExistsOnDisk(library)) Fail(library, "no such library (txlib create makes one)");
-}
-
 // A library file, or the library embedded in a program, open for reading,
 // with the launcher's view of its members.
 struct ReadLibrary {
     explicit ReadLibrary(const std::string& library)
-        : base((RequireLibrary(library), LibraryBase(library))),
+        : base((RequireLibrary(library, false), LibraryBase(library))),
           record(core.Open(library, base, library)), view(core) {}
 
     CoreSession core;
@@ -538,6 +534,18 @@ void MakeFolders(const std::string& path, std::vector<std::string>* made) {
 
 } // namespace
 
+void RequireLibrary(const std::string& library, bool suggest_create) {
+    if (!FileExistsOnDisk(library))
+        Fail(library, suggest_create ? "no such library (txlib create makes one)" : "no such file");
+}
+
+std::vector<const MemberView*> SelectMembers(const LibraryView& view,
+                                             const std::vector<std::string>& arguments, bool all,
+                                             const std::string& library,
+                                             const std::string& nothing) {
+    return Select(view, arguments, all, library, nothing);
+}
+
 void CheckContainer(const std::string& name, const uint8_t* data, size_t available, uint64_t size,
                     bool entries) {
     if (size < static_cast<uint64_t>(tx::kHeaderBlockSize) || available < sizeof(tx::HeaderBlock))
@@ -857,7 +865,7 @@ int CommandCreate(const Options& options, const std::string& library, int kind,
 }
 
 int CommandAdd(const Options& options, const std::string& library, const AddRequest& request) {
-    RequireLibrary(library);
+    RequireLibrary(library, true);
     WriteLock lock(library);
     const std::vector<uint8_t> start = InputFile(library).ReadRange(0, 4);
     if (LooksLikeExecutable(start.data(), start.size()))

@@ -22,6 +22,22 @@ namespace txlib {
 void CheckContainer(const std::string& name, const uint8_t* data, size_t available, uint64_t size,
                     bool entries);
 
+// Fails unless `library` exists: "no such file", or with `suggest_create`
+// a word that create makes one.
+void RequireLibrary(const std::string& library, bool suggest_create);
+
+class LibraryView;
+struct MemberView;
+
+// The entries that names and patterns select, each once, in the order
+// named; with no names, every member but the long-name table (and with
+// `all` every entry). A name or pattern that selects nothing fails, its
+// message ending in `nothing`.
+std::vector<const MemberView*> SelectMembers(const LibraryView& view,
+                                             const std::vector<std::string>& arguments, bool all,
+                                             const std::string& library,
+                                             const std::string& nothing);
+
 // Whether `name` (Windows-1252) can be stored as a member name: 1 to 12
 // characters, none of them a control character or one of \ / : * ? " < > |,
 // not "." or "..", not beginning with the deleted-entry mark 0xE5. Sets the

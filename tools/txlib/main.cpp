@@ -2,6 +2,7 @@
 // containers, and reads and patches a launcher's configuration slots and its
 // embedded library.
 #include "commands.h"
+#include "deletecompact.h"
 #include "failure.h"
 #include "librarytools.h"
 #include "slotvalues.h"
@@ -22,9 +23,10 @@ namespace {
 constexpr const char kVersion[] = "txlib " TX_VERSION;
 
 constexpr const char kDescription[] =
-    "txlib: library containers (create, list, add, extract, info) and launcher programs\n"
-    "(slots, embed, unembed, info). A library that is only read may be a program with\n"
-    "an embedded library. Each command has its own help: txlib COMMAND --help.";
+    "txlib: library containers (create, list, add, extract, delete, compact, info) and\n"
+    "launcher programs (slots, embed, unembed, info). A library that is only read may be\n"
+    "a program with an embedded library, or - for standard input. Each command has its own help: "
+    "txlib COMMAND --help.";
 
 constexpr const char kFooter[] =
     "Exit status: 0 done, 1 wrong command line, 2 failed. A failed create, add, slots\n"
@@ -157,6 +159,14 @@ int Run(int argc, char** argv) {
     Once(add->add_option("--as", line.as_name, "the member name of the one file"));
     Once(add->add_option("-C,--directory", line.in_directory, "take the paths relative to DIR"));
 
+    CLI::App* remove = command("delete", "remove members; the library is rewritten without them");
+    remove->add_option("LIB", line.library, "the library file")->required();
+    remove->add_option("NAME", line.names, "members to remove, by name or pattern")->required();
+
+    CLI::App* compact =
+        command("compact", "rewrite a library without its deleted entries and unused bytes");
+    compact->add_option("LIB", line.library, "the library file")->required();
+
     CLI::App* extract = command(
         "extract", "write members (all by default) as files, with their folders, dates and times");
     extract->footer(std::string(kExtractNotes) + "\n\n" + kFooter);
@@ -255,6 +265,8 @@ int Run(int argc, char** argv) {
         return txlib::CommandAdd(options, line.library,
                                  txlib::AddRequest{line.paths, line.as_name, line.in_directory});
     }
+    if (remove->parsed()) return txlib::CommandDelete(options, line.library, line.names);
+    if (compact->parsed()) return txlib::CommandCompact(options, line.library);
     if (line.to_stdout && line.names.size() != 1) Usage("-O writes one MEMBER, named", "extract");
     return txlib::CommandExtract(
         options, line.library,
