@@ -7,6 +7,7 @@
 // member went in.
 #include "librarytools.h"
 
+#include "deletecompact.h"
 #include "errortext.h"
 #include "exeimage.h"
 #include "failure.h"
@@ -28,6 +29,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 
@@ -256,9 +258,11 @@ struct AddPlan {
     std::vector<Planned> members;
     std::vector<TableLine> lines; // the long-name table after the command
     bool write_table = false;
-    int entries = 0;    // directory entries used after the command
-    uint64_t data = 0;  // bytes of the files (standard input not counted)
-    uint64_t early = 0; // bytes written before the directory grows, if it does
+    int entries = 0;            // directory entries used after the command
+    bool compact_first = false; // the directory overflows unless compacted first
+    int live = 0;               // valid entries, when compacted first
+    uint64_t data = 0;          // bytes of the files (standard input not counted)
+    uint64_t early = 0;         // bytes written before the directory grows, if it does
 };
 
 std::string InputShown(const SourceFile& input) {
@@ -370,8 +374,22 @@ AddPlan PlanAdd(const LibraryView* view, const tx::LibraryRecord* record, int ki
         Fail(library, "its long-name table would be " + Number(text.size()) +
                           " bytes, more than the " + Number(kTableMax) +
                           " the launcher reads; nothing added");
+    // A member replaced takes its old entry (ReplaceInPlace); only new names
+    // take entries. A directory that would overflow is compacted first.
     const int used = record != nullptr ? record->header->used : 0;
-    plan.entries = used + static_cast<int>(plan.members.size()) + (plan.write_table ? 1 : 0);
+    int fresh = plan.write_table && !had_table ? 1 : 0;
+    for (const Planned& member : plan.members)
+        if (!member.replacing) ++fresh;
+    plan.entries = used + fresh;
+    if (plan.entries > tx::kMaxDirEntries && view != nullptr) {
+        int live = 0;
+        for (int i = 0; i < view->Reach(); ++i)
+            if (record->directory[i].state == 1 && !tx::EntryNameEmpty(&record->directory[i]))
+                ++live;
+        plan.compact_first = true;
+        plan.live = live;
+        plan.entries = live + fresh;
+    }
     if (plan.entries > tx::kMaxDirEntries)
         Fail(library, "would need " + Number(static_cast<uint64_t>(plan.entries)) +
                           " directory entries, more than the " + Number(tx::kMaxDirEntries) +
@@ -428,6 +446,51 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
     return done;
 }
 
+// The launcher's writer replaces a member by deleting its entry and taking a
+// new one after the used ones, so a library whose members are replaced again
+// and again fills its directory with deleted entries. The tool gives the new
+// member the old one's entry instead: the old entry is swapped with the last
+// used one and the count lowered, so that the core writes the new member
+// into it, then the two are swapped back. A name that two valid entries
+// hold is left to the core's own replacement.
+class ReplaceInPlace {
+  public:
+    ReplaceInPlace(CoreSession& core, const std::string& stored) : record_(core.Record()) {
+        tx::HeaderBlock& header = *record_->header;
+        used_ = std::min(header.used, header.capacity);
+        const std::string folded = FoldCase(stored);
+        for (int i = 0; i < used_; ++i) {
+            const tx::DirEntry& entry = record_->directory[i];
+            if (entry.state != 1 || FoldCase(EntryName(entry)) != folded) continue;
+            if (index_ >= 0) {
+                index_ = -1;
+                return;
+            }
+            index_ = i;
+        }
+        if (index_ < 0) return;
+        std::swap(record_->directory[index_], record_->directory[used_ - 1]);
+        header.used = static_cast<uint16_t>(used_ - 1);
+    }
+    ReplaceInPlace(const ReplaceInPlace&) = delete;
+    ReplaceInPlace& operator=(const ReplaceInPlace&) = delete;
+
+    // After the new member is committed, in the entry at the old count - 1.
+    void Done(CoreSession& core, const std::string& library) {
+        if (index_ < 0) return;
+        std::swap(record_->directory[index_], record_->directory[used_ - 1]);
+        if (!tx::LibrarySelect(core.Selector()) || !tx::DirectoryWriteBack())
+            Fail(library,
+                 CoreFailure("cannot write its directory back", core.Path(),
+                             static_cast<uint64_t>(record_->header->capacity) * tx::kDirEntrySize));
+    }
+
+  private:
+    tx::LibraryRecord* record_;
+    int used_ = 0;
+    int index_ = -1;
+};
+
 // Writes the planned members and the table into the open library, the file
 // at `written`; the summary lines go to `report`.
 void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan,
@@ -440,6 +503,8 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
     for (const Planned& member : plan.members) {
         const SourceFile& input = *member.input;
         const std::string shown = InputShown(input);
+        std::optional<ReplaceInPlace> in_place;
+        if (member.replacing) in_place.emplace(core, member.stored);
         uint64_t done;
         if (input.disk_path == "-") {
             done = WriteMember(core, member.stored, library, shown, 0, 0, progress, behind,
@@ -471,6 +536,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
             if (static_cast<int64_t>(done) != input.size)
                 Fail(shown, "changed size while being read");
         }
+        if (in_place) in_place->Done(core, library);
         std::string line = (member.replacing ? "replaced " : "added ") + ShownText(member.shown);
         if (member.long_name && options.verbosity > 1) line += " as " + ShownText(member.stored);
         report->push_back(line + " (" + Number(done) + " bytes)");
@@ -478,6 +544,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
     if (plan.write_table) {
         const std::string text = TableText(plan.lines);
         size_t at = 0;
+        ReplaceInPlace in_place(core, kTableMember);
         WriteMember(core, kTableMember, library, library, 0, 0, progress, behind,
                     [&](uint8_t* buffer, uint16_t count) -> uint16_t {
                         const size_t n = std::min<size_t>(count, text.size() - at);
@@ -485,6 +552,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
                         at += n;
                         return static_cast<uint16_t>(n);
                     });
+        in_place.Done(core, library);
     }
 }
 
@@ -885,7 +953,9 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
         const LibraryView view(core);
         plan = PlanAdd(&view, record, record->header->kind, inputs, request.as_name, library);
         // One growth makes room for the whole command.
-        step = std::max(kLeastCapacity, plan.entries - record->header->capacity);
+        const int capacity =
+            plan.compact_first ? std::max(kLeastCapacity, plan.live) : record->header->capacity;
+        step = std::max(kLeastCapacity, plan.entries - capacity);
     }
     if (plan.members.empty() && !plan.write_table) {
         PrintReport(options, inputs, {});
@@ -900,7 +970,15 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
 
     OutputFile out(library);
     out.Open();
-    out.CopyFrom(library, static_cast<uint64_t>(library_size));
+    if (plan.compact_first) {
+        const LibrarySnapshot snapshot = TakeSnapshot(library);
+        Progress quiet(options, 0);
+        WriteCompacted(library, snapshot, LiveEntries(snapshot, library), std::nullopt, out, quiet);
+        if (options.verbosity > 0)
+            std::printf("%s: compacted first, to make room in its directory\n", library.c_str());
+    } else {
+        out.CopyFrom(library, static_cast<uint64_t>(library_size));
+    }
     out.Close();
     out.KeepModeOf(library);
     std::vector<std::string> report;
