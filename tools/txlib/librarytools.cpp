@@ -995,6 +995,30 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
     return 0;
 }
 
+namespace {
+
+// Whether -k or --keep-newer-files keeps the file at `target` in place of
+// the member `entry`: any file there, or one written later than the member
+// was (a member without a date is older than any file).
+bool KeepsFile(const ExtractRequest& request, const std::string& target,
+               const tx::DirEntry& entry) {
+    if (!request.keep_old && !request.keep_newer) return false;
+    if (!FileExistsOnDisk(target) && !IsDirectory(target)) return false;
+    if (request.keep_old) return true;
+    int16_t file;
+    if (!tx::DiskOpen(target.c_str(), kDiskReadShared, &file)) return false;
+    tx::DateTimeRecord when{};
+    const bool dated = tx::DiskGetFileTime(file, &when) != 0;
+    tx::DiskClose(file);
+    if (!dated) return false;
+    const uint32_t on_disk =
+        static_cast<uint32_t>(tx::PackFatDate(when)) << 16 | tx::PackFatTime(when);
+    const uint32_t stored = static_cast<uint32_t>(entry.date) << 16 | entry.time;
+    return on_disk > stored;
+}
+
+} // namespace
+
 int CommandExtract(const Options& options, const std::string& library,
                    const ExtractRequest& request) {
     const ReadLibrary opened(library);
@@ -1070,6 +1094,8 @@ int CommandExtract(const Options& options, const std::string& library,
     std::string prefix = request.directory;
     if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') prefix += separator;
     std::vector<std::string> targets;
+    std::set<int> kept;                             // entries whose file -k keeps
+    std::vector<std::string> skipped;               // their files
     std::map<std::string, const MemberView*> files; // as Windows compares names
     std::set<std::string> folders;
     uint64_t total = 0;
@@ -1105,16 +1131,22 @@ int CommandExtract(const Options& options, const std::string& library,
                               " have the same name if case is ignored: on Windows one file "
                               "would replace the other" +
                               nothing);
+        if (KeepsFile(request, target, record->directory[member->index])) {
+            kept.insert(member->index);
+            skipped.push_back(target);
+            continue;
+        }
         if (IsDirectory(target)) Fail(target, "is a folder" + nothing);
         if (SameFile(target, library))
             Fail(target, std::string(opened.base != 0 ? "is the program that holds the library read"
                                                       : "is the library read") +
                              ", which extraction never replaces" + nothing);
-        if (request.keep_old && FileExistsOnDisk(target))
-            Fail(target, "exists, and -k keeps old files" + nothing);
         targets.push_back(target);
-        total += record->directory[member->index].size;
+        if (kept.count(member->index) == 0) total += record->directory[member->index].size;
     }
+    std::vector<const MemberView*> writing;
+    for (const MemberView* member : chosen)
+        if (kept.count(member->index) == 0) writing.push_back(member);
     for (const std::string& folder : folders)
         if (files.count(folder))
             Fail(library,
@@ -1128,8 +1160,11 @@ int CommandExtract(const Options& options, const std::string& library,
     Progress progress(options, total);
     try {
         MakeFolders(prefix, &made);
-        for (size_t i = 0; i < chosen.size(); ++i) {
-            const MemberView& member = *chosen[i];
+        for (const std::string& target : skipped)
+            if (options.verbosity > 0)
+                std::printf("skipped %s: it exists\n", EscapeControls(target).c_str());
+        for (size_t i = 0; i < writing.size(); ++i) {
+            const MemberView& member = *writing[i];
             const std::string& target = targets[i];
             const size_t slash = target.find_last_of("/\\");
             if (slash != std::string::npos && slash >= prefix.size())
@@ -1141,8 +1176,12 @@ int CommandExtract(const Options& options, const std::string& library,
                 progress.Add(size);
             });
             out.Close();
-            if (request.keep_old && FileExistsOnDisk(target))
-                Fail(target, "exists, and -k keeps old files");
+            // A file that appeared meanwhile is kept as well.
+            if (KeepsFile(request, target, record->directory[member.index])) {
+                if (options.verbosity > 0)
+                    std::printf("skipped %s: it exists\n", EscapeControls(target).c_str());
+                continue;
+            }
             out.Commit();
             written.push_back(target);
             const tx::DirEntry& entry = record->directory[member.index];

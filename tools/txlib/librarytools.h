@@ -83,8 +83,9 @@ struct AddRequest {
 
 struct ExtractRequest {
     std::vector<std::string> names; // names and patterns; empty for all
-    std::string directory = ".";    // -d
-    bool keep_old = false;          // -k: refuse to replace an existing file
+    std::string directory = ".";    // -C (or -d): the folder written into
+    bool keep_old = false;          // -k: skip each member whose file exists
+    bool keep_newer = false;        // --keep-newer-files: skip those whose file is newer
     bool to_stdout = false;         // -O: the one member's bytes to standard output
 };
 

@@ -4,8 +4,10 @@
 #include "commands.h"
 #include "deletecompact.h"
 #include "failure.h"
+#include "files.h"
 #include "librarytools.h"
 #include "slotvalues.h"
+#include "spool.h"
 #include "text.h"
 #include "txversion.h"
 
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -88,7 +91,8 @@ CLI::Option* Once(CLI::Option* option) {
 struct Line {
     std::string exe, library, file, out, directory = ".", in_directory, as_name, kind;
     std::vector<std::string> sets, paths, names;
-    bool any_kind = false, all = false, json = false, keep_old = false, to_stdout = false;
+    bool any_kind = false, all = false, json = false, keep_old = false, keep_newer = false,
+         to_stdout = false;
 };
 
 int Run(int argc, char** argv) {
@@ -141,7 +145,8 @@ int Run(int argc, char** argv) {
     create->add_option("PATH", line.paths,
                        "files and folders to put in; each is named by its path as given");
     Once(create->add_option("--kind", line.kind, "the library's kind (0 by default)"));
-    Once(create->add_option("-C,--directory", line.in_directory, "take the paths relative to DIR"));
+    Once(create->add_option("-C,--directory", line.in_directory,
+                            "the folder the paths are read from, relative to it"));
 
     CLI::App* list = command("list", "the members of a library");
     list->footer(std::string(kListNotes) + "\n\n" + kFooter);
@@ -157,7 +162,8 @@ int Run(int argc, char** argv) {
                     "files and folders, each named by its path as given; - for standard input")
         ->required();
     Once(add->add_option("--as", line.as_name, "the member name of the one file"));
-    Once(add->add_option("-C,--directory", line.in_directory, "take the paths relative to DIR"));
+    Once(add->add_option("-C,--directory", line.in_directory,
+                         "the folder the paths are read from, relative to it"));
 
     CLI::App* remove = command("delete", "remove members; the library is rewritten without them");
     remove->add_option("LIB", line.library, "the library file")->required();
@@ -172,15 +178,17 @@ int Run(int argc, char** argv) {
     extract->footer(std::string(kExtractNotes) + "\n\n" + kFooter);
     extract->add_option("LIB", line.library, "the library, or a program holding one")->required();
     extract->add_option("MEMBER", line.names, "members to write, by name or * and ? pattern");
-    CLI::Option* directory = Once(
-        extract->add_option("-d,--directory", line.directory, "write into DIR (made if missing)"));
-    CLI::Option* keep =
-        Once(extract->add_flag("-k,--keep-old-files", line.keep_old,
-                               "refuse to replace a file that exists (nothing is written then)"));
+    CLI::Option* directory = Once(extract->add_option(
+        "-C,-d,--directory", line.directory, "write into DIR (made if missing); -d is the same"));
+    CLI::Option* keep = Once(extract->add_flag("-k,--keep-old-files", line.keep_old,
+                                               "skip each member whose file exists, and name it"));
+    CLI::Option* keep_newer = Once(extract->add_flag(
+        "--keep-newer-files", line.keep_newer, "skip each member whose file was written after it"));
     Once(extract->add_flag("-O,--to-stdout", line.to_stdout,
                            "write the one member's bytes to standard output"))
         ->excludes(directory)
-        ->excludes(keep);
+        ->excludes(keep)
+        ->excludes(keep_newer);
 
     // The first word that is not an option names the command.
     bool help = false, named = false;
@@ -251,6 +259,15 @@ int Run(int argc, char** argv) {
     if (embed->parsed())
         return txlib::CommandEmbed(options, line.exe, line.library, line.out, line.any_kind);
     if (unembed->parsed()) return txlib::CommandUnembed(options, line.exe, line.out);
+    // A command that only reads takes a library from a pipe too; a path
+    // that leads nowhere is no such file.
+    std::optional<txlib::SpooledLibrary> spooled;
+    if (info->parsed() || list->parsed() || extract->parsed()) {
+        std::string& read = info->parsed() ? line.file : line.library;
+        if (read != "-" && !txlib::FileExistsOnDisk(read)) txlib::Fail(read, "no such file");
+        spooled.emplace(read);
+        read = spooled->Path();
+    }
     if (info->parsed()) return txlib::CommandInfo(options, line.file);
     if (create->parsed()) {
         txlib::AddRequest request{line.paths, "", line.in_directory};
@@ -268,9 +285,9 @@ int Run(int argc, char** argv) {
     if (remove->parsed()) return txlib::CommandDelete(options, line.library, line.names);
     if (compact->parsed()) return txlib::CommandCompact(options, line.library);
     if (line.to_stdout && line.names.size() != 1) Usage("-O writes one MEMBER, named", "extract");
-    return txlib::CommandExtract(
-        options, line.library,
-        txlib::ExtractRequest{line.names, line.directory, line.keep_old, line.to_stdout});
+    return txlib::CommandExtract(options, line.library,
+                                 txlib::ExtractRequest{line.names, line.directory, line.keep_old,
+                                                       line.keep_newer, line.to_stdout});
 }
 
 } // namespace
