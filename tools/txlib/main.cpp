@@ -95,6 +95,8 @@ struct Line {
          to_stdout = false;
 };
 
+int Dispatch(const CLI::App& app, Line& line, const txlib::Options& options);
+
 int Run(int argc, char** argv) {
     txlib::Options options;
     Line line;
@@ -261,13 +263,32 @@ int Run(int argc, char** argv) {
     if (unembed->parsed()) return txlib::CommandUnembed(options, line.exe, line.out);
     // A command that only reads takes a library from a pipe too; a path
     // that leads nowhere is no such file.
-    std::optional<txlib::SpooledLibrary> spooled;
     if (info->parsed() || list->parsed() || extract->parsed()) {
         std::string& read = info->parsed() ? line.file : line.library;
         if (read != "-" && !txlib::FileExistsOnDisk(read)) txlib::Fail(read, "no such file");
-        spooled.emplace(read);
-        read = spooled->Path();
+        const txlib::SpooledLibrary spooled(read);
+        if (spooled.Path() == read) return Dispatch(app, line, options);
+        // Messages name the input, not the temporary file.
+        const std::string given = read == "-" ? "standard input" : read;
+        read = spooled.Path();
+        try {
+            return Dispatch(app, line, options);
+        } catch (txlib::Failure& failure) {
+            if (failure.file == read) failure.file = given;
+            throw;
+        }
     }
+    return Dispatch(app, line, options);
+}
+
+// Runs the command parsed.
+int Dispatch(const CLI::App& app, Line& line, const txlib::Options& options) {
+    const CLI::App* info = app.get_subcommand("info");
+    const CLI::App* create = app.get_subcommand("create");
+    const CLI::App* list = app.get_subcommand("list");
+    const CLI::App* add = app.get_subcommand("add");
+    const CLI::App* remove = app.get_subcommand("delete");
+    const CLI::App* compact = app.get_subcommand("compact");
     if (info->parsed()) return txlib::CommandInfo(options, line.file);
     if (create->parsed()) {
         txlib::AddRequest request{line.paths, "", line.in_directory};
