@@ -571,13 +571,20 @@ InputSet Inputs(const AddRequest& request) {
         if (request.paths.size() != 1) Fail("", "--as names one file only", kExitUsage);
         const std::string& path = request.paths.front();
         if (path != "-" &&
-            IsDirectory(request.directory.empty() ? path : request.directory + "/" + path))
+            IsDirectory(request.directory.empty() || path.front() == '/' || path.front() == '\\'
+                            ? path
+                            : request.directory + "/" + path))
             Fail(path, "is a folder: --as names one file");
     } else {
         for (const std::string& path : request.paths)
             if (path == "-") Fail("", "standard input (-) needs --as NAME", kExitUsage);
     }
-    return CollectInputs(request.paths, request.directory);
+    InputSet inputs = CollectInputs(request.paths, request.directory);
+    if (request.as_name.empty())
+        for (const auto& [path, name] : inputs.stored_as)
+            std::fprintf(stderr, "txlib: %s: stored as %s, its last part\n",
+                         EscapeControls(path).c_str(), ShownText(name).c_str());
+    return inputs;
 }
 
 // Makes each missing folder of `path`, noting those it made.
