@@ -715,25 +715,27 @@ bool SafeFileName(const std::string& name, std::string* reason) {
 }
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
-    size_t p = 0, n = 0;
-    size_t star = std::string::npos, resume = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            resume = n;
-        } else if (star != std::string::npos) {
-            p = star + 1;
-            n = ++resume;
+    // reach[n]: the pattern so far matches the first n characters of the
+    // name. '*' and '?' stay within one part of a long name; "**" crosses
+    // the backslashes between parts.
+    std::vector<char> reach(name.size() + 1, 0), next(name.size() + 1);
+    reach[0] = 1;
+    for (size_t p = 0; p < pattern.size(); ++p) {
+        std::fill(next.begin(), next.end(), 0);
+        if (pattern[p] == '*') {
+            const bool across = p + 1 < pattern.size() && pattern[p + 1] == '*';
+            while (p + 1 < pattern.size() && pattern[p + 1] == '*')
+                ++p;
+            for (size_t n = 0; n <= name.size(); ++n)
+                next[n] = reach[n] || (n > 0 && next[n - 1] && (across || name[n - 1] != '\\'));
         } else {
-            return false;
+            for (size_t n = 0; n < name.size(); ++n)
+                next[n + 1] =
+                    reach[n] && (pattern[p] == '?' ? name[n] != '\\' : pattern[p] == name[n]);
         }
+        reach.swap(next);
     }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
+    return reach[name.size()] != 0;
 }
 
 nlohmann::ordered_json LibraryInfoJson(const std::string& path, uint32_t base) {

@@ -52,7 +52,8 @@ bool ValidMemberName(const std::string& name, std::string* reason);
 bool SafeFileName(const std::string& name, std::string* reason);
 
 // Whether a '*' and '?' pattern matches a name, both already case-folded:
-// '*' matches any run of characters (backslashes too), '?' any one.
+// '*' matches any run of characters and '?' any one character within one
+// part of a long name (no backslash); "**" matches any run, backslashes too.
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
 // "info" on a library container, or on the one embedded at `base` in a
