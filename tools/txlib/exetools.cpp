@@ -7,6 +7,7 @@
 // so that memory stays the same whatever the size of the files.
 #include "commands.h"
 #include "exeimage.h"
+#include "programname.h"
 #include "failure.h"
 #include "files.h"
 #include "librarytools.h"
@@ -297,7 +298,7 @@ int CommandSlots(const Options& options, const std::string& exe,
 }
 
 int CommandEmbed(const Options& options, const std::string& exe, const std::string& library,
-                 const std::string& out_path, bool any_kind) {
+                 const std::string& out_path, bool any_kind, bool set_name) {
     RefuseInputAsOutput(out_path,
                         {{exe, "the program read (EXE)"}, {library, "the library read (LIB)"}});
     WriteLock lock(out_path);
@@ -327,8 +328,10 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
     if (base + size > kOffsetMax)
         Fail(out_path, "would be larger than 2 GiB, beyond what the launcher can address");
 
+    std::vector<Patch> patches = ProgramNamePatches(*program, image, exe, out_path, set_name);
+    patches.push_back(U32Patch(*image.library_field, static_cast<uint32_t>(base)));
     StreamedOutput out(out_path, image.checksum_field);
-    out.Copy(*program, 0, keep, {U32Patch(*image.library_field, static_cast<uint32_t>(base))});
+    out.Copy(*program, 0, keep, patches);
     out.Zeros(base - keep);
     out.Copy(*data, 0, size);
     // Windows renames nothing over a file that is open.

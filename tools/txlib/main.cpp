@@ -92,7 +92,7 @@ struct Line {
     std::string exe, library, file, out, directory = ".", in_directory, as_name, kind;
     std::vector<std::string> sets, paths, names;
     bool any_kind = false, all = false, json = false, keep_old = false, keep_newer = false,
-         to_stdout = false;
+         to_stdout = false, set_name = false;
 };
 
 int Dispatch(const CLI::App& app, Line& line, const txlib::Options& options);
@@ -131,6 +131,8 @@ int Run(int argc, char** argv) {
     Once(embed->add_option("-o,--output", line.out, "the program to write (neither EXE nor LIB)"))
         ->required();
     Once(embed->add_flag("--any-kind", line.any_kind, "also a library whose kind is not 0"));
+    Once(embed->add_flag("--name", line.set_name,
+                         "set slots 3 and 7 (library and host) to OUT's file name"));
 
     CLI::App* unembed = command("unembed", "write a program's embedded library out to a file");
     unembed->add_option("EXE", line.exe, "the launcher program")->required();
@@ -259,7 +261,8 @@ int Run(int argc, char** argv) {
         return txlib::CommandSlots(options, line.exe, sets);
     }
     if (embed->parsed())
-        return txlib::CommandEmbed(options, line.exe, line.library, line.out, line.any_kind);
+        return txlib::CommandEmbed(options, line.exe, line.library, line.out, line.any_kind,
+                                   line.set_name);
     if (unembed->parsed()) return txlib::CommandUnembed(options, line.exe, line.out);
     // A command that only reads takes a library from a pipe too; a path
     // that leads nowhere is no such file.
