@@ -1103,7 +1103,8 @@ int CommandExtract(const Options& options, const std::string& library,
     std::string prefix = request.directory;
     if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') prefix += separator;
     std::vector<std::string> targets;
-    std::set<int> kept;                             // entries whose file -k keeps
+    std::set<int> kept; // entries whose file -k keeps
+    const char* const kept_why = request.keep_old ? "it exists" : "it is newer than the member";
     std::vector<std::string> skipped;               // their files
     std::map<std::string, const MemberView*> files; // as Windows compares names
     std::set<std::string> folders;
@@ -1171,7 +1172,7 @@ int CommandExtract(const Options& options, const std::string& library,
         MakeFolders(prefix, &made);
         for (const std::string& target : skipped)
             if (options.verbosity > 0)
-                std::printf("skipped %s: it exists\n", EscapeControls(target).c_str());
+                std::printf("skipped %s: %s\n", EscapeControls(target).c_str(), kept_why);
         for (size_t i = 0; i < writing.size(); ++i) {
             const MemberView& member = *writing[i];
             const std::string& target = targets[i];
@@ -1188,7 +1189,7 @@ int CommandExtract(const Options& options, const std::string& library,
             // A file that appeared meanwhile is kept as well.
             if (KeepsFile(request, target, record->directory[member.index])) {
                 if (options.verbosity > 0)
-                    std::printf("skipped %s: it exists\n", EscapeControls(target).c_str());
+                    std::printf("skipped %s: %s\n", EscapeControls(target).c_str(), kept_why);
                 continue;
             }
             out.Commit();

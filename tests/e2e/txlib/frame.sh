@@ -72,7 +72,7 @@ if grep -q '^NAME' out; then fail "list -q printed its header"; fi
 
 txlib list missing.lib
 expect_status 2 "a missing library"
-expect_error "txlib: missing.lib: no such library (txlib create makes one)" "a missing library"
+expect_error "txlib: missing.lib: no such file" "a missing library"
 txlib add missing.lib a.txt
 expect_status 2 "adding to a missing library"
 expect_error "txlib: missing.lib: no such library (txlib create makes one)" "adding to a missing library"
