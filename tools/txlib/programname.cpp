@@ -59,16 +59,17 @@ std::vector<Patch> ProgramNamePatches(const InputFile& program, const ExeImage& 
                                       const std::string& exe, const std::string& out_path,
                                       bool set_name) {
     std::string name, error;
-    if (!ArgumentText(LastPart(out_path), &name, &error))
-        Fail(out_path, "the program's name " + error);
+    const bool convertible = ArgumentText(LastPart(out_path), &name, &error);
     if (set_name) {
+        if (!convertible) Fail(out_path, "the program's name " + error);
         if (image.strings.empty()) Fail(exe, image.strings_problem);
         std::vector<Patch> patches = SlotPatches(exe, image, "3", name + "/EXE");
         const std::vector<Patch> host = SlotPatches(exe, image, "7", name);
         patches.insert(patches.end(), host.begin(), host.end());
         return patches;
     }
-    if (image.strings.empty()) return {};
+    // A name the slots cannot hold is not compared.
+    if (image.strings.empty() || !convertible) return {};
     const std::string library = SlotText(program, image, 3);
     const size_t marker = FoldCase(library).find("/EXE");
     if (marker == std::string::npos || marker == 0) return {};
