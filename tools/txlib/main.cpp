@@ -28,12 +28,13 @@ constexpr const char kVersion[] = "txlib " TX_VERSION;
 constexpr const char kDescription[] =
     "txlib: library containers (create, list, add, extract, delete, compact, info) and\n"
     "launcher programs (slots, embed, unembed, info). A library that is only read may be\n"
-    "a program with an embedded library, or - for standard input. Each command has its own help: "
-    "txlib COMMAND --help.";
+    "a program with an embedded library, or - for standard input. Each command has its\n"
+    "own help: txlib COMMAND --help.";
 
 constexpr const char kFooter[] =
-    "Exit status: 0 done, 1 wrong command line, 2 failed. A failed create, add, slots\n"
-    "--set, embed or unembed writes nothing. A failed extract keeps the files it wrote\n"
+    "Exit status: 0 done, 1 wrong command line, 2 failed. A failed create, add, delete,\n"
+    "compact, slots --set, embed or unembed writes nothing. A failed extract keeps the files it "
+    "wrote\n"
     "before the failure, each whole, and names them; no file is ever left half written.\n"
     "A command that writes a library or a program waits while another txlib writes\n"
     "the same file, at most 60 seconds, then fails with status 2 and writes nothing.\n"
@@ -42,17 +43,29 @@ constexpr const char kFooter[] =
     "or, unless run as root, belongs to another user. On Linux a path that holds a\n"
     "backslash is refused: the library layer would read it as a folder separator.";
 
+// How names and patterns select members, for list, extract and delete.
+constexpr const char kPatternNotes[] =
+    "A NAME is looked up as the launcher does, ignoring case; / may stand for \\.\n"
+    "* and ? match within one folder level of a long name, ** across levels.";
+
 constexpr const char kListNotes[] =
     "Control characters in names are shown escaped, as ls -b shows them (\\033).\n"
     "Two live entries whose names are the same if case is ignored are named on\n"
     "standard error.";
 
 constexpr const char kExtractNotes[] =
-    "A file that exists is replaced by the member of its name, unless -k is given.\n"
+    "A file that exists is replaced by the member of its name, unless -k (or\n"
+    "--keep-newer-files) keeps it: each file kept is named, and the others extracted.\n"
     "The library read, or the program that holds it, is never replaced. Extracting\n"
     "all members is refused when two live entries have the same name if case is\n"
     "ignored (on Windows one file would replace the other), and so is extracting\n"
     "two such members.";
+
+constexpr const char kAddNotes[] =
+    "A path that is absolute or leaves the folder (..) is stored under its last part,\n"
+    "and one line says so. A member replaced keeps its directory entry; when new\n"
+    "members would overflow a directory holding deleted entries, the library is\n"
+    "compacted first.";
 
 [[noreturn]] void Usage(const std::string& message, const std::string& command = "") {
     txlib::Fail("",
@@ -153,7 +166,7 @@ int Run(int argc, char** argv) {
                             "the folder the paths are read from, relative to it"));
 
     CLI::App* list = command("list", "the members of a library");
-    list->footer(std::string(kListNotes) + "\n\n" + kFooter);
+    list->footer(std::string(kPatternNotes) + "\n" + kListNotes + "\n\n" + kFooter);
     list->add_option("LIB", line.library, "the library, or a program holding one")->required();
     list->add_option("NAME", line.names, "members to show, by name or * and ? pattern");
     Once(list->add_flag("-a,--all", line.all,
@@ -162,6 +175,7 @@ int Run(int argc, char** argv) {
 
     CLI::App* add = command("add", "add or replace members, keeping each file's date and time");
     add->add_option("LIB", line.library, "the library file")->required();
+    add->footer(std::string(kAddNotes) + "\n\n" + kFooter);
     add->add_option("PATH", line.paths,
                     "files and folders, each named by its path as given; - for standard input")
         ->required();
@@ -170,6 +184,8 @@ int Run(int argc, char** argv) {
                          "the folder the paths are read from, relative to it"));
 
     CLI::App* remove = command("delete", "remove members; the library is rewritten without them");
+    remove->footer(std::string(kPatternNotes) +
+                   "\nThe long-name table loses the lines of the members removed.\n\n" + kFooter);
     remove->add_option("LIB", line.library, "the library file")->required();
     remove->add_option("NAME", line.names, "members to remove, by name or pattern")->required();
 
@@ -179,7 +195,7 @@ int Run(int argc, char** argv) {
 
     CLI::App* extract = command(
         "extract", "write members (all by default) as files, with their folders, dates and times");
-    extract->footer(std::string(kExtractNotes) + "\n\n" + kFooter);
+    extract->footer(std::string(kPatternNotes) + "\n" + kExtractNotes + "\n\n" + kFooter);
     extract->add_option("LIB", line.library, "the library, or a program holding one")->required();
     extract->add_option("MEMBER", line.names, "members to write, by name or * and ? pattern");
     CLI::Option* directory = Once(extract->add_option(

@@ -19,7 +19,7 @@ expect_match "^  --json " "list --help"
 txlib extract -h
 expect_status 0 "extract -h"
 expect_match "^  -k,--keep-old-files " "extract -h"
-expect_match "replaced .*unless -k is given" "extract -h"
+expect_match "replaced .*unless -k \(or$" "extract -h"
 
 # Refused command lines: status 1, one line saying what is wrong, nothing
 # written. Each case: the arguments, then the text the line must hold.
