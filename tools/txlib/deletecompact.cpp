@@ -40,11 +40,13 @@ std::string Number(uint64_t value) {
     return std::to_string(value);
 }
 
-void RefuseProgram(const std::string& library, const std::string& what) {
+// A program's library is changed on its own: unembedded, changed, and
+// embedded again.
+void RefuseProgram(const std::string& library, const std::string& what, const std::string& how) {
     const std::vector<uint8_t> start = InputFile(library).ReadRange(0, 4);
     if (LooksLikeExecutable(start.data(), start.size()))
-        Fail(library, "is a program: " + what + " works on a library file (unembed it, " + what +
-                          " it, and embed it again)");
+        Fail(library, "is a program: " + what + " works on a library file (unembed the library, " +
+                          how + ", and embed it again)");
 }
 
 } // namespace
@@ -179,7 +181,7 @@ void Rewrite(const std::string& library, const LibrarySnapshot& snapshot,
 int CommandCompact(const Options& options, const std::string& library) {
     RequireLibrary(library, false);
     WriteLock lock(library);
-    RefuseProgram(library, "compact");
+    RefuseProgram(library, "compact", "compact it");
     const LibrarySnapshot snapshot = TakeSnapshot(library);
     const std::vector<int> kept = LiveEntries(snapshot, library);
     const uint64_t before = static_cast<uint64_t>(snapshot.end_of_data);
@@ -204,7 +206,7 @@ int CommandDelete(const Options& options, const std::string& library,
                   const std::vector<std::string>& names) {
     RequireLibrary(library, false);
     WriteLock lock(library);
-    RefuseProgram(library, "delete");
+    RefuseProgram(library, "delete", "delete from it");
     const std::string nothing = "; nothing deleted";
     std::set<int> drop;
     std::vector<std::string> report;
