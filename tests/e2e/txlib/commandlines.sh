@@ -47,7 +47,7 @@ add app.lib A.TXT||0|replaced A.TXT (3 bytes)
 compact app.lib||0|app.lib: 5 members kept, 0 deleted entries dropped
 compact app.lib||0|already compact
 list app.lib 'FAR\\FAR.TXT'||0|FAR\\FAR.TXT
-extract app.lib -k -C ../ex||0|skipped ..${sep}ex${sep}A.TXT: it exists
+extract app.lib -k -C ../ex||0|skipped ../ex${sep}A.TXT: it exists
 extract app.lib -d ../ex2 A.TXT||0|A.TXT (3 bytes)
 list -|app.lib|0|NEAR.TXT
 info -|app.lib|0|magic:
@@ -71,7 +71,7 @@ touch -d 2001-01-01 ../ex/A.TXT
 touch -d 2037-01-01 ../ex/NEAR.TXT
 txlib extract app.lib --keep-newer-files -C ../ex A.TXT NEAR.TXT
 expect_status 0 "--keep-newer-files"
-expect_line "skipped ..${sep}ex${sep}NEAR.TXT: it is newer than the member" "--keep-newer-files"
+expect_line "skipped ../ex${sep}NEAR.TXT: it is newer than the member" "--keep-newer-files"
 [ "$(cat ../ex/A.TXT)" = a1 ] || fail "--keep-newer-files kept an older file"
 no_leftovers "the command lines"
 
