@@ -178,8 +178,8 @@ bool IsAbsolute(const std::string& path) {
     return !path.empty() && IsSeparator(path[0]);
 }
 
-// Whether a path names something outside the folder it is relative to: an
-// absolute path, or one with a ".." part.
+// Whether a path may name something outside the folder it is relative to:
+// an absolute path, or one with a ".." part.
 bool LeavesFolder(const std::string& path) {
     if (IsAbsolute(path)) return true;
     size_t start = 0;
@@ -246,6 +246,16 @@ InputSet CollectInputs(const std::vector<std::string>& paths, const std::string&
             const std::string disk = IsAbsolute(path) ? path : Join(directory, path);
             const std::string canonical = Canonical(disk);
             if (canonical.empty()) Fail(path, "cannot open: no such file or folder");
+            // A ".." that comes back inside the folder leaves the path's
+            // name as it would be without it.
+            const std::string& root = walker.root;
+            if (!IsAbsolute(path) && canonical.size() > root.size() + 1 &&
+                canonical.compare(0, root.size(), root) == 0 &&
+                IsSeparator(canonical[root.size()]) &&
+                MemberNameOfPath(canonical.substr(root.size() + 1), &name, &reason)) {
+                walker.Add(disk, name);
+                continue;
+            }
             size_t end = canonical.size();
             while (end > 0 && IsSeparator(canonical[end - 1]))
                 --end;
@@ -256,10 +266,10 @@ InputSet CollectInputs(const std::vector<std::string>& paths, const std::string&
             if (last.empty() || last.back() == ':')
                 Fail(path, "has no name to be stored under; give one with --as");
             if (!PartName(last, &name, &reason)) Fail(path, reason);
-            const std::string root = walker.root;
+            const std::string saved = walker.root;
             walker.root = canonical;
             walker.Add(disk, name);
-            walker.root = root;
+            walker.root = saved;
             set.stored_as.emplace_back(path, name);
             continue;
         }

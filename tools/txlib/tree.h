@@ -27,8 +27,9 @@ struct InputSet {
 // Collects the files under each path, relative to `directory` (-C DIR; empty
 // for the current directory). A folder is walked depth first, its entries
 // in byte order of their names. "-" stands for standard input. A path that
-// is absolute or holds a ".." part is stored under its last part (after
-// links and ".." are resolved), a folder's contents below that name.
+// is absolute or leaves the directory through a ".." part is stored under
+// its last part (after links and ".." are resolved), a folder's contents
+// below that name.
 // Refused, with Failure (status 2) before anything is written: names that
 // Windows-1252 cannot hold, links that lead outside the directory (or the
 // folder named from outside) or back into a folder being walked, and

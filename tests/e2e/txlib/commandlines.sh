@@ -34,6 +34,7 @@ done <<CASES
 create app.lib A.TXT B.TXT d||0|added D\\X\\DEEP.TXT (5 bytes)
 add app.lib '$far'||0|txlib: $far: stored as FAR.TXT, its last part
 add app.lib ../far/FAR.TXT --as NEAR.TXT||0|added NEAR.TXT (4 bytes)
+add app.lib d/../d/x/deep.txt||0|replaced D\\X\\DEEP.TXT (5 bytes)
 add app.lib ../far||0|added FAR\\FAR.TXT (4 bytes)
 add app.lib ../far/FAR.TXT '$far'||2|would both be stored as FAR.TXT
 list app.lib 'D\\*'||2|no member matches D\\*
