@@ -60,6 +60,9 @@ if(TX_WINDOWS)
                   COMPONENT Trace)
   install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION . COMPONENT Documents)
   install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT Documents)
+  # The manifest we recommend for a program made from the launcher.
+  install(FILES ${CMAKE_SOURCE_DIR}/src/launcher/application.manifest DESTINATION .
+          COMPONENT Documents)
 else()
   include(GNUInstallDirs)
   tx_release_file(TARGET txlib DESTINATION ${CMAKE_INSTALL_BINDIR} NAME txlib COMPONENT Tool)
@@ -68,6 +71,8 @@ else()
                   COMPONENT Trace)
   set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/txlauncher)
   install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${doc} COMPONENT Documents)
+  install(FILES ${CMAKE_SOURCE_DIR}/src/launcher/application.manifest DESTINATION ${doc}
+          COMPONENT Documents)
   install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${doc} RENAME copyright
           COMPONENT Documents)
 endif()

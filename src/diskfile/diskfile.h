@@ -130,6 +130,14 @@ int32_t DiskLastError();
 // Sets the shared-open switch (0 at start) and answers its previous value.
 int DiskSetSharedOpen(int value);
 
+// Sets the read-only switch (0 at start) and answers its previous value.
+// While it is on, DiskOpen and DiskCreate open files for reading only,
+// whatever their flags ask, and a DiskCreate without kDiskOpenExisting is
+// refused with ERROR_ACCESS_DENIED (5) before the system is asked, so that no
+// file is created or emptied. Writes through a handle opened so fail with the
+// system's error (5). Handles opened before keep the access they were given.
+int DiskSetReadOnlyOpen(int value);
+
 // 1 when the path exists and names a file rather than a directory; 0 for a
 // directory, a missing path, a null path and any path holding '*' or '?'.
 // The last disk error is not touched.

@@ -23,6 +23,7 @@ Slot* table = nullptr; // locked for the whole life of the table
 int32_t init_count = 0;
 int32_t last_error = 0;
 int shared_open = 0;
+int read_only_open = 0;
 
 int16_t Capacity() {
     return static_cast<int16_t>(reinterpret_cast<intptr_t>(table[0].system));
@@ -76,6 +77,14 @@ int OpenWithFlags(const char* path, uint16_t flags, int16_t* handle) {
     int16_t slot = FirstFreeSlot();
     if (slot == 0) return 0;
 
+    if (read_only_open != 0) {
+        // Nothing is created or emptied, and the file is opened for reading.
+        if (!(flags & kDiskOpenExisting)) {
+            disk::SetErrorCode(ERROR_ACCESS_DENIED);
+            return 0;
+        }
+        flags = static_cast<uint16_t>((flags | kDiskRead) & ~kDiskWrite);
+    }
     DWORD access = 0;
     if (flags & kDiskRead) access |= GENERIC_READ;
     if (flags & kDiskWrite) access |= GENERIC_WRITE;
@@ -199,6 +208,12 @@ int32_t DiskLastError() {
 int DiskSetSharedOpen(int value) {
     int previous = shared_open;
     shared_open = value;
+    return previous;
+}
+
+int DiskSetReadOnlyOpen(int value) {
+    const int previous = read_only_open;
+    read_only_open = value;
     return previous;
 }
 

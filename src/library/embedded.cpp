@@ -1,6 +1,7 @@
 // Finding the library embedded in an executable, and bringing one runtime
 // module file up to date from it.
 #include "library/embedded.h"
+#include "library/scratchdir.h"
 
 #include "diskfile/diskfile.h"
 #include "diskfile/filetime.h"
@@ -114,24 +115,11 @@ void StopCannotReplace(const char* path, int32_t error) {
     StopStartup(message);
 }
 
-// The private directory a module is copied into before it takes its name:
-// "~TX", the process id and a count, beside the module. Another start never
-// uses the same one, since making it fails when it exists.
-constexpr char kScratchFormat[] = "%s\\~TX%lX-%u";
-constexpr size_t kScratchMax = 4 + 8 + 1 + 2; // "\~TX", the id, "-", the count
-constexpr unsigned kScratchAttempts = 16;
-
-bool MakeScratchDirectory(const char* directory, char* scratch) {
-    const auto id = static_cast<unsigned long>(GetCurrentProcessId());
-    for (unsigned attempt = 0; attempt < kScratchAttempts; ++attempt) {
-        const int length =
-            std::snprintf(scratch, kModulePathMax + 1, kScratchFormat, directory, id, attempt);
-        if (length < 0 || length > kModulePathMax) return false;
-        if (DiskMakeDirectory(scratch)) return true;
-        if (DiskLastError() != ERROR_ALREADY_EXISTS) return false; // left by a dead start
-    }
-    return false;
-}
+// A rename refused with a sharing violation (stored as 2) meets a file that
+// someone holds for a moment (another start comparing it, a scanner): it is
+// tried again this many times, this many milliseconds apart.
+constexpr int kReplaceRetries = 5;
+constexpr DWORD kReplaceRetryWait = 20;
 
 // Copies the member out into a private directory beside `path`, then gives
 // the copy the module's name in one step, so that the module file is always
@@ -139,37 +127,42 @@ bool MakeScratchDirectory(const char* directory, char* scratch) {
 // meanwhile never finds it half written. A copy that fails leaves the old
 // file. When the new copy cannot take the name, another start may have put
 // the module in place first (under Windows a loaded module cannot be
-// replaced): if the file is now up to date the start goes on, otherwise it
-// stops as when the file cannot be deleted. False, with nothing done, when no
-// private directory can be had there.
+// replaced): if the file is now up to date the start goes on. A rename
+// refused with 2 is tried again briefly; if it is still refused, false lets
+// the caller delete the module and copy it in place. Any other refusal stops
+// the start as when the file cannot be deleted. False, with nothing done,
+// when no private directory can be had there.
 bool CopyIntoPlace(const char* name, int16_t selector, const char* directory, const char* path,
                    bool read_only) {
     if (std::strlen(path) + kScratchMax > static_cast<size_t>(kModulePathMax)) return false;
     // A read-only module file is not replaced, whatever a rename would be let
     // do (Wine lets it): as its delete is refused, the start stops.
     if (read_only) StopCannotReplace(path, ERROR_ACCESS_DENIED);
-    char scratch[kModulePathMax + 1];
-    if (!MakeScratchDirectory(directory, scratch)) return false;
+    ScratchDirectory scratch;
+    if (!MakeScratchDirectory(directory, &scratch)) return false;
     char copy[kModulePathMax + 1];
-    const int length = std::snprintf(copy, sizeof copy, "%s\\%s", scratch, name);
+    const int length = std::snprintf(copy, sizeof copy, "%s\\%s", scratch.path, name);
     if (length < 0 || static_cast<size_t>(length) >= sizeof copy) { // room was checked above
-        DiskRemoveDirectory(scratch);
+        RemoveScratchDirectory(&scratch);
         return false;
     }
 
     SetLibrarySearch(1);
     const int copied = FileCopy(-1, selector, copy, copy, nullptr);
     SetLibrarySearch(0);
-    const int replaced = copied && DiskReplace(copy, path);
-    const int32_t error = DiskLastError();
-    if (!replaced) DiskDelete(copy);
-    DiskRemoveDirectory(scratch);
+    int replaced = copied && DiskReplace(copy, path);
+    int32_t error = DiskLastError();
+    for (int retry = 0; copied && !replaced && error == 2 && retry < kReplaceRetries; ++retry) {
+        if (CompareWithMember(path, name, selector) == kUpToDate) break;
+        Sleep(kReplaceRetryWait);
+        replaced = DiskReplace(copy, path);
+        error = DiskLastError();
+    }
+    RemoveScratchDirectory(&scratch);
     if (!copied || replaced) return true;
     if (CompareWithMember(path, name, selector) == kUpToDate) return true;
-    // 2: the file is held by someone else (a sharing violation), which the
-    // delete of a module also passes over.
     if (error != 2) StopCannotReplace(path, error);
-    return true;
+    return false;
 }
 
 } // namespace

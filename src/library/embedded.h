@@ -44,15 +44,17 @@ bool PlainFileName(const char* name);
 // Brings directory\name up to date from the member `name` of the library
 // `selector`: a file of the member's size, date and time is left alone,
 // otherwise the member is copied out with its date and time into a private
-// directory beside it ("~TX" followed by the process id and a count) and
-// then takes the module's name in one step, replacing the old file. Several
+// directory beside it (see library/scratchdir.h) and then takes the module's
+// name in one step, replacing the old file. Several
 // starts may do this at once: the module file is always absent, whole and
 // old, or whole and new. A copy that fails leaves the old file as it was. A
 // file that cannot be replaced (read-only, a directory, or in use under
 // Windows) stops the launcher with a message (exit status 0), unless another
 // start has meanwhile put the member in place. Where no private directory
 // can be made (the directory cannot be written, or the path leaves no room
-// for it) the file is deleted and the member copied in its place, and a file
+// for it), or the rename is still refused with 2 (someone holds the file)
+// after a few brief retries, the file is deleted and the member copied in its
+// place, and a file
 // that cannot be deleted for another reason than its absence stops the
 // launcher with the same message. A name that is not a plain file name, or a
 // path over 260 characters, is not extracted. Leaves library search off, and

@@ -15,6 +15,7 @@ namespace tx {
 namespace {
 
 LibraryRecord* g_table = nullptr;
+int g_read_only = 0;
 
 int EnsureTable() {
     if (g_table != nullptr) return 1;
@@ -28,9 +29,15 @@ int EnsureTable() {
     return 1;
 }
 
+// What OpenNested answers when the library holds the name but has a member
+// being created: reading the nested container would move the file under that
+// member's writes, and would take the member access state it needs.
+constexpr int kNestedBusy = 2;
+
 // Opens the member `bare` of library `outer_index` (the current library) as
 // a nested container. -1 when the library has no valid member of that name
-// lying inside it; else the result of the open.
+// lying inside it; kNestedBusy (error 1008) when it has a member being
+// created; else the result of the open.
 int OpenNested(int16_t outer_index, const char* bare, const char* work, int16_t* selector,
                int16_t create, int16_t must_exist, int16_t kind) {
     LibraryRecord* outer = LibraryRecordAt(outer_index);
@@ -40,6 +47,11 @@ int OpenNested(int16_t outer_index, const char* bare, const char* work, int16_t*
     if (index < 0) return -1;
     const DirEntry* entry = &outer->directory[index];
     if (!EntryInsideContainer(entry, outer->end_of_data)) return -1;
+    if (outer->writing) {
+        *selector = -1;
+        if (g_layer.report_errors) SetErrorNumber(1008);
+        return kNestedBusy;
+    }
     if (LibraryOpen(outer->path, selector, create, must_exist, kind, outer_index,
                     static_cast<int32_t>(entry->size),
                     outer->base_offset + static_cast<int32_t>(entry->offset))) {
@@ -56,6 +68,12 @@ void FreeBlock(void* block) {
 }
 
 } // namespace
+
+int LibrarySetReadOnly(int value) {
+    const int previous = g_read_only;
+    g_read_only = value;
+    return previous;
+}
 
 LibraryRecord* LibraryRecordAt(int16_t index) {
     if (g_table == nullptr || index < 0 || index >= kLibraryCount) return nullptr;
@@ -98,9 +116,10 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
     if (searching && first_at_entry) {
         g_layer.libraries_first = 0;
         for (int16_t i = SearchListFirst(); i != -1; i = SearchListNext()) {
-            if (OpenNested(i, bare, work, selector, create, must_exist, kind) == 1) {
+            const int result = OpenNested(i, bare, work, selector, create, must_exist, kind);
+            if (result == 1 || result == kNestedBusy) {
                 g_layer.libraries_first = first_at_entry;
-                return 1;
+                return result == 1 ? 1 : 0;
             }
         }
         g_layer.libraries_first = first_at_entry;
@@ -113,6 +132,11 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
         existing = FileExists(work);
     else
         existing = must_exist;
+    // A read-only open makes no container.
+    if (g_read_only && !existing) {
+        if (g_layer.report_errors) SetErrorNumber(1008);
+        return 0;
+    }
 
     SelectLibrary(index);
     LibraryRecord* record = &g_table[index];
@@ -121,6 +145,7 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
     record->current_index = -1;
     record->modified = existing ? 0 : 1;
     record->base_offset = base;
+    record->read_only = g_read_only ? 1 : 0;
 
     // The record's path is absolute; one that would not fit is refused.
     if (std::strchr(work, '\\') != nullptr) {
@@ -162,7 +187,7 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
             record->path[0] = 0;
             for (int16_t i = SearchListFirst(); i != -1; i = SearchListNext()) {
                 const int result = OpenNested(i, bare, work, selector, create, must_exist, kind);
-                if (result >= 0) return result;
+                if (result >= 0) return result == 1 ? 1 : 0;
             }
             SelectLibrary(index);
         }
@@ -180,13 +205,16 @@ int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t mus
             return LibraryAbandon(0);
         record->container = outer->container;
         record->owns_handle = 0;
+        if (outer->read_only) record->read_only = 1;
     } else {
         const int16_t pending = g_layer.pending_stamp;
         const int16_t search = SetLibrarySearch(0);
         const int mode = existing ? kModeOpen : kModeCreate;
         int16_t handle;
+        const int disk_read_only = g_read_only ? DiskSetReadOnlyOpen(1) : -1;
         if (!FileOpenOrCreate(mode, 15, work, &handle, -1))
             FileOpenOrCreate(mode, 1, work, &handle, -1);
+        if (disk_read_only != -1) DiskSetReadOnlyOpen(disk_read_only);
         SetLibrarySearch(search);
         g_layer.pending_stamp = pending;
         if (handle == -1) return LibraryAbandon(0);

@@ -37,6 +37,7 @@ struct LibraryRecord {
     int32_t size_at_open;        // entry size when opened for reading; 0 for a new member
     int32_t written_size;        // bytes of a member being created written so far
     int32_t allocated_size;      // kept for the record's layout; not interpreted
+    int16_t read_only;           // opened by a read-only open: nothing is written to it
 };
 
 // The record of library `index`, or null when the table does not exist or
@@ -51,6 +52,14 @@ LibraryRecord* LibraryRecordAt(int16_t index);
 // of `size` bytes at `base` in the parent's file.
 int LibraryOpen(const char* path, int16_t* selector, int16_t create, int16_t must_exist,
                 int16_t kind, int16_t parent, int32_t size, int32_t base);
+
+// Sets the read-only switch of the table (0 at start) and answers its
+// previous value. While it is on, LibraryOpen creates no container and opens
+// a container's file for reading only (DiskSetReadOnlyOpen around the open),
+// and the library it opens is read-only for its whole life, as is any library
+// nested in a read-only one: members are not created in it (error 1008) and
+// its directory is never written back.
+int LibrarySetReadOnly(int value);
 
 // LibraryOpen(path, selector, 0, 1, kind, -1, -1, 0).
 int LibraryOpenExisting(const char* path, int16_t* selector, int16_t kind);

@@ -8,6 +8,7 @@
 #include "launcher/modules.h"
 #include "library/embedded.h"
 #include "library/libtable.h"
+#include "library/scratchdir.h"
 
 #include <cstring>
 
@@ -50,6 +51,8 @@ int SelfExtract(const char* flags, HINSTANCE instance) {
 
     char directory[kOwnPathSize];
     if (!TargetDirectory(own_path, directory)) return 0;
+    // Starts killed while they copied a module leave their private folders.
+    ClearAbandonedScratch(directory);
 
     // No library where the offset is 0 or was not found; the file itself is
     // never taken for the container.

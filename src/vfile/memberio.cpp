@@ -1,6 +1,8 @@
 // Reading, writing and positioning through virtual handles. A member's bytes
-// are read and written through its library's container handle, whose file
-// position is kept at base offset + member offset + position.
+// are read and written through its library's container handle. That handle is
+// shared with the libraries nested in the container, and every read of their
+// members moves it, so each member read or write first positions the file at
+// base offset + member offset + position itself.
 #include "diskfile/diskfile.h"
 #include "support/error.h"
 #include "support/memory.h"
@@ -31,6 +33,13 @@ uint16_t Failed(int16_t number) {
 int32_t SeekFailed() {
     if (g_layer.report_errors) SetErrorNumberShort(1019);
     return -1;
+}
+
+// Puts the container file at the current member's position.
+bool PositionContainer(const LibraryRecord* library) {
+    const int64_t at =
+        static_cast<int64_t>(library->base_offset) + library->member_offset + library->position;
+    return at <= INT32_MAX && DiskSeek(library->container, static_cast<int32_t>(at), 0) != 0;
 }
 
 } // namespace
@@ -80,7 +89,8 @@ uint16_t FileRead(int16_t handle, void* buffer, uint16_t count) {
         if (static_cast<int64_t>(library->position) + count > limit)
             count = static_cast<uint16_t>(limit - library->position);
         uint32_t got = 0;
-        if (!DiskRead(library->container, buffer, count, &got)) return Failed(1015);
+        if (!PositionContainer(library) || !DiskRead(library->container, buffer, count, &got))
+            return Failed(1015);
         library->position += static_cast<int32_t>(got);
         // The known end of a member being created is what has been written.
         if (!library->at_end && library->position >= limit) library->at_end = 1;
@@ -109,7 +119,7 @@ uint16_t FileWrite(int16_t handle, void* buffer, uint16_t count) {
     if (!MemberKey(library, &key)) return Failed(1016);
     const bool scrambled = library->header->seed != kSeedPlain;
     if (scrambled) XorBytes(buffer, count, key);
-    const int ok = DiskWrite(library->container, buffer, count);
+    const int ok = PositionContainer(library) && DiskWrite(library->container, buffer, count);
     if (scrambled) XorBytes(buffer, count, key);
     if (!ok) return Failed(1016);
     const int32_t end = library->position + count;
@@ -188,6 +198,7 @@ int MemberCommit() {
 int DirectoryWriteBack() {
     LibraryRecord* library = g_current_record;
     if (library == nullptr || library->header == nullptr || library->directory == nullptr) return 0;
+    if (library->read_only) return 0;
     const int16_t container = library->container;
     if (!FileSeekExact(container, library->base_offset)) return 0;
     if (!FileWriteExact(container, library->header, kHeaderBlockSize)) return 0;

@@ -146,13 +146,40 @@ int SearchForm(const char* path, char* form) {
     return 1;
 }
 
-// Opens the search form in each library of the search list in turn; 1 at the
-// first that has it.
-int OpenFromSearchList(int mode, uint16_t flags, const char* form, int16_t* handle) {
+// Whether the current library holds the member `form` names ('|' and name),
+// as a valid entry or as the member being created in it.
+bool CurrentLibraryHolds(const char* form) {
+    char name[kPathMax + 1];
+    CopyBounded(name, form + 1, kPathMax);
+    if (DirectoryLookup(name, kLookupTest) >= 0) return true;
+    const LibraryRecord* library = g_current_record;
+    if (!MemberWritable(library) || library->current_entry == nullptr) return false;
+    for (size_t i = 0; i < sizeof library->current_entry->name; ++i) {
+        const char held = library->current_entry->name[i];
+        if (UpperAscii(held) != UpperAscii(name[i])) return false;
+        if (held == 0) return true;
+    }
+    return name[sizeof library->current_entry->name] == 0;
+}
+
+// Opens the search form in the first library of the search list that holds
+// it. 1 when it opened; 0 when no library holds it; -1 when the first that
+// holds it refused, with the cause in *cause (-1 when the open of the member
+// has recorded its own): a library with a member being created cannot open
+// another, and a later library's member of that name is not the one asked for.
+int OpenFromSearchList(int mode, uint16_t flags, const char* form, int16_t* handle, int* cause) {
     for (int16_t index = SearchListFirst(); index != -1; index = SearchListNext()) {
+        SelectLibrary(index);
+        if (!CurrentLibraryHolds(form)) continue;
+        if (MemberWritable(g_current_record)) {
+            *cause = EACCES;
+            return -1;
+        }
         if (FileOpenOrCreate(mode, flags, form, handle,
                              static_cast<int16_t>(kSelectorBase + index)))
             return 1;
+        *cause = -1;
+        return -1;
     }
     return 0;
 }
@@ -169,8 +196,9 @@ int CreateRefusal(const LibraryRecord* library, const char* name) {
     uint8_t key;
     if (!MemberKey(library, &key)) return EINVAL;
     // A nested container owns only its member's bytes, and a sorted directory
-    // would lose its order; neither takes new members.
-    if (!library->owns_handle || library->header->sorted != 0) return EACCES;
+    // would lose its order; neither takes new members, nor does a library
+    // opened read-only.
+    if (!library->owns_handle || library->header->sorted != 0 || library->read_only) return EACCES;
     char stored[kPathMax + 1];
     CopyBounded(stored, name, kPathMax);
     if (LongNameTranslate(stored) == nullptr) return EINVAL;
@@ -250,11 +278,14 @@ int FileOpenOrCreate(int mode, uint16_t flags, const char* path, int16_t* handle
         const int member = StripMemberPrefix(work);
         if (searching && first_at_entry) {
             g_layer.libraries_first = 0;
-            const int found = OpenFromSearchList(mode, flags, form, handle);
+            const int found = OpenFromSearchList(mode, flags, form, handle, &cause);
             g_layer.libraries_first = first_at_entry;
-            if (found) return 1;
+            if (found == 1) return 1;
+            if (cause == -1) return 0;
         }
-        if (member) {
+        if (cause != 0) {
+            // A library of the search list holds the name and refused it.
+        } else if (member) {
             OpenMember(mode, work, handle, selector, &cause);
             if (cause == -1) return 0;
         } else if (mode == kModeOpen) {
@@ -266,7 +297,9 @@ int FileOpenOrCreate(int mode, uint16_t flags, const char* path, int16_t* handle
             }
             if (*handle == -1) {
                 cause = CauseFromDiskError(DiskLastError());
-                if (searching && !first_at_entry) OpenFromSearchList(mode, flags, form, handle);
+                if (searching && !first_at_entry)
+                    OpenFromSearchList(mode, flags, form, handle, &cause);
+                if (cause == -1) return 0;
             }
         } else if (!DiskCreate(work, flags, handle)) {
             *handle = -1;

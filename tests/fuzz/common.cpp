@@ -1,5 +1,6 @@
 // The shared scratch file, the layers' start and end, and the walk over a
-// library's members.
+// library's members. Files are made and removed through the Win32 calls,
+// which the fuzz build answers from memory.
 #include "common.h"
 
 #include "diskfile/diskfile.h"
@@ -8,63 +9,38 @@
 #include "library/libtable.h"
 #include "library/searchlist.h"
 #include "platform/fault.h"
+#include "platform/win32.h"
 #include "support/error.h"
 #include "vfile/virtual.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <signal.h>
-#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace txfuzz {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 long g_kernel_objects = 0;
 long g_blocks = 0;
 
-// A directory of this process on a memory file system when there is one.
-const fs::path& ScratchDir() {
-    static const fs::path dir = [] {
-        const fs::path base =
-            fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-        // libFuzzer ends without running exit handlers: the directories of
-        // runs that are over are removed here instead.
-        std::error_code ignored;
-        for (const auto& entry : fs::directory_iterator(base, ignored)) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind("txfuzz-", 0) != 0) continue;
-            const long pid = std::strtol(name.c_str() + 7, nullptr, 10);
-            if (pid > 0 && kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH)
-                fs::remove_all(entry.path(), ignored);
-        }
-        fs::path d = base / ("txfuzz-" + std::to_string(getpid()));
-        fs::create_directories(d);
-        // Relative paths (a bare member name not found in the open libraries
-        // is looked for on disk) resolve here, whatever directory the fuzzer
-        // was started in.
-        fs::current_path(d);
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(ScratchDir(), ignored);
-        });
+// The directory the targets write in: the current one, so that relative
+// names (a bare member name not found in the open libraries is looked for on
+// disk) resolve there. The fuzz build keeps files in memory, so this is a
+// directory of the memory store: nothing reaches the disk, and the process's
+// own directory is left as it is.
+const std::string& ScratchDir() {
+    static const std::string dir = [] {
+        char buffer[MAX_PATH + 1];
+        const DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+        if (length == 0 || length >= sizeof buffer) std::abort();
+        std::string d(buffer, length);
+        if (d.back() == '\\') d.pop_back();
         return d;
     }();
     return dir;
-}
-
-std::string WinPathOf(const fs::path& host) {
-    std::string win = "Z:" + host.string();
-    for (char& c : win)
-        if (c == '/') c = '\\';
-    return win;
 }
 
 [[noreturn]] void Leaked(const char* what, long before, long after) {
@@ -106,54 +82,46 @@ void OpenMember(const char* name, int16_t selector) {
 
 } // namespace
 
-// The targets change the current directory to their scratch directory at the
-// first input. libFuzzer reads and writes its corpus and artifacts by the
-// paths it was given, later: they are made absolute here, before it reads
-// its arguments.
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    static std::vector<std::string> args;
-    static std::vector<char*> pointers;
-    for (int i = 0; i < *argc; ++i) {
-        std::string arg = (*argv)[i];
-        static const char* const kPathFlags[] = {
-            "-artifact_prefix=", "-exact_artifact_path=", "-merge_control_file=", "-dict="};
-        size_t at = std::string::npos;
-        if (i > 0 && !arg.empty() && arg[0] != '-') at = 0;
-        for (const char* flag : kPathFlags)
-            if (arg.rfind(flag, 0) == 0) at = std::strlen(flag);
-        if (at != std::string::npos && at < arg.size() && arg[at] != '/') {
-            // A prefix ending in "/" stays one: it names a directory.
-            const bool slash = arg.back() == '/';
-            std::string path = fs::absolute(arg.substr(at)).lexically_normal().string();
-            if (slash && (path.empty() || path.back() != '/')) path += '/';
-            arg = arg.substr(0, at) + path;
-        }
-        args.push_back(arg);
-    }
-    for (auto& arg : args)
-        pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
-    *argv = pointers.data();
-    return 0;
-}
-
 std::string WriteInput(const uint8_t* data, size_t size) {
-    const fs::path file = ScratchDir() / "input.lib";
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    out.close();
-    if (!out) std::abort();
-    return WinPathOf(file);
+    const std::string path = ScratchDir() + "\\input.lib";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) std::abort();
+    DWORD written = 0;
+    const BOOL wrote = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr);
+    if (!CloseHandle(file) || !wrote || written != size) std::abort();
+    return path;
 }
 
 std::string ScratchWinPath(const char* name) {
-    const fs::path p = ScratchDir() / name;
-    fs::create_directories(p);
-    return WinPathOf(p);
+    const std::string path = ScratchDir() + "\\" + name;
+    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        std::abort();
+    return path;
+}
+
+void EmptyDirectory(const std::string& path) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    std::vector<std::pair<std::string, bool>> entries;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..")
+            entries.emplace_back(path + "\\" + name,
+                                 (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    for (const auto& [entry, folder] : entries) {
+        if (folder) {
+            EmptyDirectory(entry);
+            RemoveDirectoryA(entry.c_str());
+        } else {
+            DeleteFileA(entry.c_str());
+        }
+    }
 }
 
 void StartLayers() {
-    ScratchDir();
     txplat::FaultClear();
     txplat::MessageBoxesClear();
     g_kernel_objects = txplat::LiveKernelObjects();

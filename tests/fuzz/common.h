@@ -1,4 +1,4 @@
-// What the fuzz targets share: a scratch file on a memory file system for
+// What the fuzz targets share: a scratch file in the memory file store for
 // the bytes under test, and the start and end of the file layers around each
 // input, so that every run begins from the same empty state.
 #pragma once
@@ -9,12 +9,14 @@
 
 namespace txfuzz {
 
-// Writes the input to this process's scratch file and answers its Windows
-// path ("Z:\dev\shm\...").
+// Writes the input to the scratch file and answers its Windows path.
 std::string WriteInput(const uint8_t* data, size_t size);
 
 // Windows path of a directory `name` in the scratch directory, made if needed.
 std::string ScratchWinPath(const char* name);
+
+// Removes everything in the directory, leaving it empty.
+void EmptyDirectory(const std::string& path);
 
 // Starts the disk and virtual file layers and the error state, as the
 // launcher does (140 disk handles, error reporting on).

@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t scanned = size < tx::kHeaderScanBytes ? size : tx::kHeaderScanBytes;
@@ -34,9 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     txfuzz::EndLayers();
-    std::error_code ignored;
-    for (const auto& file :
-         std::filesystem::directory_iterator(std::filesystem::path("/") / out.substr(3), ignored))
-        std::filesystem::remove(file.path(), ignored);
+    txfuzz::EmptyDirectory(out);
     return 0;
 }

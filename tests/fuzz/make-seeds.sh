@@ -62,3 +62,17 @@ printf '\012\204\204TX413EXE.DLL,TX413ZQ.DLL,TX411FIC.DLL,TX413DB.DLL,TX413IMG.D
 printf '\002\176\176APP.LIB\nZ:\\tmp\\app\\LAUNCHER.EXE' >"$corpus/config/library"
 printf '\004\176\010C:\\dir\\sub\\APPLICATION-LIBRARY.LIB\nC:\\x' >"$corpus/config/library-path"
 printf '\000\012\012,,rt,,very-long-module-name-here.dll' >"$corpus/config/list-too-long"
+
+# Long-name tables: the table of the application library above, one with
+# folder parts, case variants and a repeated long name, and one with a
+# carriage return and text after a NUL.
+cp TXBIBLI.LFN "$corpus/longnames/app-table"
+printf 'head\nDOCS\\README.TXT\tREADME~1.TXT\nDOCS\\readme.txt\tOTHER.TXT\nDOCS\\README.TXT\tSECOND.TXT\n\nNO-TAB-HERE\n' >"$corpus/longnames/folders-and-case"
+printf '\nLONG-NAME.TEXT\tLONG~1.TEX\r\nAFTER.NUL.NAME\tX.TXT\000\nHIDDEN-NAME\tTXBIBLI.LFN\n' >"$corpus/longnames/cr-and-nul"
+
+# Member names for extraction: the first byte picks the output folder and
+# the separator (bit 7: backslash).
+printf '\001DOCS\\SUB\\README.TXT' >"$corpus/extractpath/folders"
+printf '\201..\\..\\ESCAPE.TXT' >"$corpus/extractpath/dot-dot"
+printf '\002a/./b//c\303\251t\303\251.txt' >"$corpus/extractpath/relative-path"
+printf '\003CON\\AUX.TXT' >"$corpus/extractpath/device-names"

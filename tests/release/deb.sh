@@ -20,6 +20,7 @@ cat >expected <<'EOF'
 ./usr/lib/txlauncher/launcher
 ./usr/lib/txlauncher/trace/TX413EXE.DLL
 ./usr/share/doc/txlauncher/README.md
+./usr/share/doc/txlauncher/application.manifest
 ./usr/share/doc/txlauncher/copyright
 ./usr/share/man/man1/txlib.1.gz
 ./usr/share/man/man5/txlib-container.5.gz

@@ -32,6 +32,7 @@ bsdtar -tf "$package" | grep -v '/$' | sort >contents
 sed "s/^/$top\//" >expected <<'EOF'
 LICENSE.txt
 README.md
+application.manifest
 launcher.exe
 launcher64.exe
 trace32/TX413EXE.DLL

@@ -5,6 +5,7 @@
 // library its header and directory. A program or library written anew is
 // streamed through a fixed buffer into a temporary file renamed into place,
 // so that memory stays the same whatever the size of the files.
+#include "certificate.h"
 #include "commands.h"
 #include "exeimage.h"
 #include "programname.h"
@@ -220,6 +221,42 @@ void RefuseInputAsOutput(const std::string& out,
                  std::string("is ") + what + ": write the output to another file; nothing written");
 }
 
+// The offset of the library embedded in the program, or 0 when there is
+// none: a recorded offset where no container begins (a record left behind,
+// or one pointing at the end of the file) marks nothing that may be
+// replaced, and the bytes there belong to the program.
+uint32_t EmbeddedLibrary(const InputFile& program, const ExeImage& image) {
+    const uint32_t offset = EmbeddedOffset(program, image);
+    if (offset == 0) return 0;
+    const std::vector<uint8_t> start = program.ReadRange(offset, sizeof(tx::HeaderBlock));
+    tx::HeaderBlock header;
+    if (start.size() < sizeof header) return 0;
+    std::memcpy(&header, start.data(), sizeof header);
+    return tx::ContainerMagicMatches(&header) ? offset : 0;
+}
+
+// The certificate table a signed program carries: null, or its offset and
+// size, and whether it lies where a signing tool puts it.
+Json CertificateJson(const ByteSource& bytes) {
+    const auto table = FindCertificateTable(bytes);
+    if (!table) return nullptr;
+    return {{"offset", table->offset}, {"size", table->size}, {"ends_file", table->at_end}};
+}
+
+void PrintCertificate(const ByteSource& bytes) {
+    const auto table = FindCertificateTable(bytes);
+    if (!table) {
+        std::printf("certificate table: none\n");
+        return;
+    }
+    std::printf("certificate table: at offset %lu (0x%lX), %lu bytes%s\n",
+                static_cast<unsigned long>(table->offset),
+                static_cast<unsigned long>(table->offset), static_cast<unsigned long>(table->size),
+                table->at_end   ? ""
+                : table->inside ? ", not at the end of the file"
+                                : ", damaged: it lies outside the file");
+}
+
 } // namespace
 
 int CommandSlots(const Options& options, const std::string& exe,
@@ -278,13 +315,17 @@ int CommandSlots(const Options& options, const std::string& exe,
             if (b) patches.push_back(EntryPatch(*b, stored_b));
         }
     }
+    const SignatureRemoval unsigned_program = RemoveSignature(*program);
+    patches.insert(patches.end(), unsigned_program.patches.begin(), unsigned_program.patches.end());
     {
         StreamedOutput out(exe, image.checksum_field);
-        out.Copy(*program, 0, program->Size(), patches);
+        out.Copy(*program, 0, unsigned_program.keep, patches);
         // Windows renames nothing over a file that is open.
         program.reset();
         out.Commit(exe);
     }
+    if (unsigned_program.removed)
+        std::fprintf(stderr, "txlib: %s: %s\n", exe.c_str(), kSignatureRemoved);
     if (options.json || options.verbosity > 0) {
         // What the launcher now reads, from the file as written.
         const InputFile written(exe);
@@ -322,16 +363,18 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
 
     // A library already embedded is replaced where it lies; otherwise the
     // new one follows everything in the file, on an aligned offset.
-    const uint32_t old = EmbeddedOffset(*program, image);
-    const uint64_t keep = old != 0 ? old : program->Size();
-    const uint64_t base = old != 0 ? old : AlignUp(program->Size());
+    const uint32_t old = EmbeddedLibrary(*program, image);
+    SignatureRemoval unsigned_program = RemoveSignature(*program);
+    const uint64_t keep = old != 0 ? old : unsigned_program.keep;
+    const uint64_t base = old != 0 ? old : AlignUp(keep);
     if (base + size > kOffsetMax)
         Fail(out_path, "would be larger than 2 GiB, beyond what the launcher can address");
 
-    std::vector<Patch> patches = ProgramNamePatches(*program, image, exe, out_path, set_name);
-    patches.push_back(U32Patch(*image.library_field, static_cast<uint32_t>(base)));
+    const std::vector<Patch> named = ProgramNamePatches(*program, image, exe, out_path, set_name);
+    unsigned_program.patches.insert(unsigned_program.patches.end(), named.begin(), named.end());
+    unsigned_program.patches.push_back(U32Patch(*image.library_field, static_cast<uint32_t>(base)));
     StreamedOutput out(out_path, image.checksum_field);
-    out.Copy(*program, 0, keep, patches);
+    out.Copy(*program, 0, keep, unsigned_program.patches);
     out.Zeros(base - keep);
     out.Copy(*data, 0, size);
     // Windows renames nothing over a file that is open.
@@ -340,9 +383,13 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
     out.Commit(exe);
     if (options.verbosity > 0)
         std::printf("%s: library %s embedded at offset %llu (0x%llX), %llu bytes%s\n",
-                    out_path.c_str(), library.c_str(), static_cast<unsigned long long>(base),
-                    static_cast<unsigned long long>(base), static_cast<unsigned long long>(size),
+                    EscapeControls(out_path).c_str(), EscapeControls(library).c_str(),
+                    static_cast<unsigned long long>(base), static_cast<unsigned long long>(base),
+                    static_cast<unsigned long long>(size),
                     old != 0 ? ", replacing the one embedded before" : "");
+    if (unsigned_program.removed)
+        std::fprintf(stderr, "txlib: %s: %s\n", EscapeControls(out_path).c_str(),
+                     kSignatureRemoved);
     return 0;
 }
 
@@ -354,7 +401,8 @@ int CommandUnembed(const Options& options, const std::string& exe, const std::st
     if (!image.library_field) Fail(exe, "has no embedded library: " + image.library_problem);
     const uint32_t offset = EmbeddedOffset(*program, image);
     if (offset == 0) Fail(exe, "has no embedded library");
-    const uint64_t size = program->Size() - offset;
+    const uint64_t size =
+        LibraryEndBeforeSignature(*program, offset, EndOfUnsignedData(*program)) - offset;
     const std::vector<uint8_t> start = program->ReadRange(offset, kDirectoryMax);
     CheckContainer(exe + " (embedded library)", start.data(), start.size(), size, true);
 
@@ -363,9 +411,9 @@ int CommandUnembed(const Options& options, const std::string& exe, const std::st
     program.reset();
     out.Commit("");
     if (options.verbosity > 0)
-        std::printf("%s: %llu bytes from offset %lu of %s\n", out_path.c_str(),
+        std::printf("%s: %llu bytes from offset %lu of %s\n", EscapeControls(out_path).c_str(),
                     static_cast<unsigned long long>(size), static_cast<unsigned long>(offset),
-                    exe.c_str());
+                    EscapeControls(exe).c_str());
     return 0;
 }
 
@@ -395,7 +443,8 @@ int CommandInfo(const Options& options, const std::string& file) {
             {"string_copies", image.strings.empty() ? 0 : image.strings.begin()->second.size()},
             {"strings_problem", text(image.strings_problem)},
             {"offset_field", image.library_field ? Json(*image.library_field) : Json(nullptr)},
-            {"library_problem", text(image.library_problem)}};
+            {"library_problem", text(image.library_problem)},
+            {"certificate", CertificateJson(*program)}};
         // The library is read through the core, as for a library file.
         program.reset();
         document["library"] = offset != 0 ? LibraryInfoJson(file, offset) : Json(nullptr);
@@ -403,10 +452,11 @@ int CommandInfo(const Options& options, const std::string& file) {
         return 0;
     }
 
-    std::printf("file:              %s\n", file.c_str());
+    std::printf("file:              %s\n", EscapeControls(file).c_str());
     std::printf("format:            %s program, %llu bytes\n", image.description.c_str(),
                 static_cast<unsigned long long>(program->Size()));
     std::printf("image ends at:     %llu\n", static_cast<unsigned long long>(image.image_end));
+    PrintCertificate(*program);
     if (image.strings.empty()) {
         std::printf("slots:             none: %s\n", image.strings_problem.c_str());
     } else {
@@ -430,9 +480,11 @@ int CommandInfo(const Options& options, const std::string& file) {
         std::printf("embedded library:  none\n");
         return 0;
     }
-    std::printf("embedded library:  at offset %lu (0x%lX), %llu bytes\n",
-                static_cast<unsigned long>(offset), static_cast<unsigned long>(offset),
-                static_cast<unsigned long long>(program->Size() - offset));
+    std::printf(
+        "embedded library:  at offset %lu (0x%lX), %llu bytes\n",
+        static_cast<unsigned long>(offset), static_cast<unsigned long>(offset),
+        static_cast<unsigned long long>(
+            LibraryEndBeforeSignature(*program, offset, EndOfUnsignedData(*program)) - offset));
     program.reset();
     return LibraryInfo(options, file, offset);
 }

@@ -770,22 +770,6 @@ void OutputFile::Commit() {
 #endif
 }
 
-std::string LongPathForm(const std::string& path) {
-#ifdef _WIN32
-    // Room for the temporary name's suffix.
-    if (path.size() + 32 < MAX_PATH) return path;
-    std::vector<char> full(32768);
-    const DWORD length =
-        GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length == 0 || length >= full.size()) return path;
-    const std::string absolute(full.data(), length);
-    if (absolute.compare(0, 2, "\\\\") == 0) return "\\\\?\\UNC\\" + absolute.substr(2);
-    return "\\\\?\\" + absolute;
-#else
-    return path;
-#endif
-}
-
 void RemoveEmptyFolder(const std::string& path) {
 #ifdef _WIN32
     RemoveDirectoryA(path.c_str());

@@ -208,11 +208,13 @@ int64_t FileSizeOnDisk(const std::string& path);
 // `path` (or would hold it), or -1 when the system cannot tell.
 int64_t FreeSpaceAt(const std::string& path);
 
-// The path in a form that the system opens whatever its length: on Windows,
-// a path near the 260-character limit as "\\?\" and its absolute form (the
-// temporary name beside it is longer than the path); the path itself
-// elsewhere.
-std::string LongPathForm(const std::string& path);
+// The most characters that the temporary name of an output adds to its
+// final name: ".txlib-", a process id of up to 10 digits, "-" and 8 hex
+// digits.
+constexpr size_t kTemporarySuffixMax = 26;
+
+// The longest name of a file in a folder.
+constexpr size_t kFileNameMax = 255;
 
 // Removes a folder if it is empty; nothing otherwise.
 void RemoveEmptyFolder(const std::string& path);

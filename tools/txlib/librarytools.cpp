@@ -15,6 +15,7 @@
 #include "libraryview.h"
 #include "longnames.h"
 #include "progress.h"
+#include "systemfiles.h"
 #include "text.h"
 #include "tree.h"
 
@@ -101,7 +102,7 @@ uint32_t LibraryBase(const std::string& path) {
 struct ReadLibrary {
     explicit ReadLibrary(const std::string& library)
         : base((RequireLibrary(library, false), LibraryBase(library))),
-          record(core.Open(library, base, library)), view(core) {}
+          record(core.Open(library, base, library, true)), view(core) {}
 
     CoreSession core;
     uint32_t base;
@@ -587,6 +588,23 @@ InputSet Inputs(const AddRequest& request) {
     return inputs;
 }
 
+constexpr char kThroughLink[] =
+    "is a symbolic link: extraction goes through no link inside its directory, to a folder or "
+    "to a file";
+
+// The first part of `target` after `prefix` (the output folder) that is a
+// symbolic link, or "" when none is.
+std::string LinkBelow(const std::string& prefix, const std::string& target) {
+    for (size_t at = prefix.size(); at <= target.size();) {
+        const size_t end = target.find_first_of("/\\", at);
+        const std::string part = target.substr(0, end);
+        if (IsLink(part)) return part;
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return "";
+}
+
 // Makes each missing folder of `path`, noting those it made.
 void MakeFolders(const std::string& path, std::vector<std::string>* made) {
     for (size_t at = 0; at != std::string::npos;) {
@@ -598,11 +616,11 @@ void MakeFolders(const std::string& path, std::vector<std::string>* made) {
 #else
         const int failed = ::mkdir(prefix.c_str(), 0777);
 #endif
-        if (failed != 0 && !IsDirectory(prefix)) {
-            const std::string reason = ErrnoText();
-            Fail(prefix, FileExistsOnDisk(prefix) ? "exists and is not a folder"
-                                                  : "cannot make the folder: " + reason);
-        }
+        // The cause is taken before the checks below can replace it.
+        const std::string reason = failed != 0 ? ErrnoText() : std::string();
+        if (failed != 0 && !IsDirectory(prefix))
+            Fail(prefix, NameTaken(prefix) ? "exists and is not a folder"
+                                           : "cannot make the folder: " + reason);
         made->push_back(prefix);
     }
 }
@@ -714,6 +732,25 @@ bool SafeFileName(const std::string& name, std::string* reason) {
     return true;
 }
 
+bool MapExtractTarget(const std::string& prefix, const std::string& name, char separator,
+                      ExtractTarget* target, std::string* reason) {
+    *target = ExtractTarget{prefix, "", {}, {}};
+    size_t start = 0;
+    for (;;) {
+        const size_t end = name.find('\\', start);
+        const std::string part = name.substr(start, end - start);
+        if (!SafeFileName(part, reason)) return false;
+        target->folded += FoldFileCase(part);
+        target->path += DisplayText(part);
+        if (end == std::string::npos) return true;
+        target->folder_paths.push_back(target->path);
+        target->folded_folders.push_back(target->folded);
+        target->folded += '\\';
+        target->path += separator;
+        start = end + 1;
+    }
+}
+
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
     // reach[n]: the pattern so far matches the first n characters of the
     // name. '*' and '?' stay within one part of a long name; "**" crosses
@@ -740,7 +777,7 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
 
 nlohmann::ordered_json LibraryInfoJson(const std::string& path, uint32_t base) {
     CoreSession core;
-    const tx::LibraryRecord* library = core.Open(path, base, path);
+    const tx::LibraryRecord* library = core.Open(path, base, path, true);
     const LibraryView view(core);
     const tx::HeaderBlock& h = *library->header;
     int members = 0, deleted = 0;
@@ -751,7 +788,7 @@ nlohmann::ordered_json LibraryInfoJson(const std::string& path, uint32_t base) {
     Json info;
     info["file"] = PathUtf8(path);
     info["offset"] = base;
-    info["size"] = FileSizeOnDisk(path) - base;
+    info["size"] = library->end_of_data;
     info["magic"] = Cp1252ToUtf8(std::string(h.magic, strnlen(h.magic, 14)));
     info["header_size"] = h.header_size;
     info["created"] =
@@ -777,7 +814,7 @@ int LibraryInfo(const Options& options, const std::string& path, uint32_t base) 
         return 0;
     }
     CoreSession core;
-    const tx::LibraryRecord* library = core.Open(path, base, path);
+    const tx::LibraryRecord* library = core.Open(path, base, path, true);
     const LibraryView view(core);
     WarnOfTable(view, path);
     const tx::HeaderBlock& h = *library->header;
@@ -935,8 +972,8 @@ int CommandCreate(const Options& options, const std::string& library, int kind,
     }
     out.Commit();
     if (options.verbosity > 0)
-        std::printf("%s: new library of kind %d, %d entries\n", library.c_str(), kind & 0xFFFF,
-                    capacity);
+        std::printf("%s: new library of kind %d, %d entries\n", EscapeControls(library).c_str(),
+                    kind & 0xFFFF, capacity);
     PrintReport(options, inputs, report);
     return 0;
 }
@@ -1012,7 +1049,7 @@ namespace {
 bool KeepsFile(const ExtractRequest& request, const std::string& target,
                const tx::DirEntry& entry) {
     if (!request.keep_old && !request.keep_newer) return false;
-    if (!FileExistsOnDisk(target) && !IsDirectory(target)) return false;
+    if (!NameTaken(target)) return false;
     if (request.keep_old) return true;
     int16_t file;
     if (!tx::DiskOpen(target.c_str(), kDiskReadShared, &file)) return false;
@@ -1082,6 +1119,11 @@ int CommandExtract(const Options& options, const std::string& library,
         if (chosen.size() != 1)
             Fail(library,
                  "-O writes one member, and " + Number(chosen.size()) + " are selected" + nothing);
+        if (StandardOutputIs(library))
+            Fail(library, std::string("standard output is ") +
+                              (opened.base != 0 ? "the program that holds the library read"
+                                                : "the library read") +
+                              ", which extraction never writes into" + nothing);
 #ifdef _WIN32
         _setmode(_fileno(stdout), _O_BINARY);
 #endif
@@ -1110,30 +1152,38 @@ int CommandExtract(const Options& options, const std::string& library,
     std::set<std::string> folders;
     uint64_t total = 0;
     for (const MemberView* member : chosen) {
-        std::string target = prefix, folded;
-        size_t start = 0;
-        for (;;) {
-            const size_t end = member->name.find('\\', start);
-            const std::string part = member->name.substr(start, end - start);
-            std::string reason;
-            if (!SafeFileName(part, &reason))
-                Fail(library, "member \"" + ShownText(member->name) + "\" " + reason +
-                                  ": it would not be written inside the output directory" +
+        ExtractTarget mapped;
+        std::string reason;
+        if (!MapExtractTarget(prefix, member->name, separator, &mapped, &reason))
+            Fail(library, "member \"" + ShownText(member->name) + "\" " + reason +
+                              ": it would not be written inside the output directory" + nothing);
+        const size_t leaf =
+            mapped.path.size() -
+            (mapped.folder_paths.empty() ? prefix.size() : mapped.folder_paths.back().size() + 1);
+        if (leaf + kTemporarySuffixMax > kFileNameMax)
+            Fail(mapped.path, "the name is longer than the " +
+                                  Number(kFileNameMax - kTemporarySuffixMax) +
+                                  " characters that leave room for the temporary name it is "
+                                  "written under first" +
                                   nothing);
-            folded += FoldFileCase(part);
-            target += DisplayText(part);
-            if (end == std::string::npos) break;
-            if (FileExistsOnDisk(target) && !IsDirectory(target))
-                Fail(target, "is a file where member " + ShownText(member->name) +
+        for (const std::string& folder : mapped.folder_paths)
+            if (FileExistsOnDisk(folder) && !IsDirectory(folder))
+                Fail(folder, "is a file where member " + ShownText(member->name) +
                                  " needs a folder" + nothing);
-            folders.insert(folded);
-            folded += '\\';
-            target += separator;
-            start = end + 1;
-        }
+        folders.insert(mapped.folded_folders.begin(), mapped.folded_folders.end());
+        const std::string& target = mapped.path;
+        const std::string& folded = mapped.folded;
         if (target.size() > static_cast<size_t>(tx::kPathMax))
             Fail(target,
                  "the path is longer than " + Number(tx::kPathMax) + " characters" + nothing);
+        const size_t absolute = LimitedPathLength(target);
+        if (absolute + kTemporarySuffixMax > kLimitedPathMax)
+            Fail(target, "made absolute, the path is " + Number(absolute) +
+                             " characters, more than the " +
+                             Number(kLimitedPathMax - kTemporarySuffixMax) +
+                             " that leave room for the temporary name it is written under "
+                             "first within the system's limit of " +
+                             Number(kLimitedPathMax) + nothing);
         const auto [at, fresh] = files.emplace(folded, member);
         if (!fresh)
             Fail(library, "members " + ShownText(at->second->name) + " and " +
@@ -1146,6 +1196,8 @@ int CommandExtract(const Options& options, const std::string& library,
             skipped.push_back(target);
             continue;
         }
+        const std::string link = LinkBelow(prefix, target);
+        if (!link.empty()) Fail(link, kThroughLink + nothing);
         if (IsDirectory(target)) Fail(target, "is a folder" + nothing);
         if (SameFile(target, library))
             Fail(target, std::string(opened.base != 0 ? "is the program that holds the library read"
@@ -1167,6 +1219,7 @@ int CommandExtract(const Options& options, const std::string& library,
     // Each file is written whole under a temporary name and renamed into
     // place; after a failure, the files written so far stay and are named.
     std::vector<std::string> made, written;
+    std::map<FileIdentity, const MemberView*> identities; // of the files written
     Progress progress(options, total);
     try {
         MakeFolders(prefix, &made);
@@ -1179,7 +1232,11 @@ int CommandExtract(const Options& options, const std::string& library,
             const size_t slash = target.find_last_of("/\\");
             if (slash != std::string::npos && slash >= prefix.size())
                 MakeFolders(target.substr(0, slash + 1), &made);
-            OutputFile out(LongPathForm(target));
+            // Checked again now that the folders are there: a link put in
+            // the way meanwhile is not gone through either.
+            const std::string link = LinkBelow(prefix, target);
+            if (!link.empty()) Fail(link, kThroughLink);
+            OutputFile out(target);
             out.Open();
             copy(member, [&](const uint8_t* data, uint16_t size) {
                 out.Write(data, size);
@@ -1192,8 +1249,18 @@ int CommandExtract(const Options& options, const std::string& library,
                     std::printf("skipped %s: %s\n", EscapeControls(target).c_str(), kept_why);
                 continue;
             }
+            // Two names this command wrote can be one file where the system
+            // gives files other names too (Windows' short names): the file
+            // of the first member is not replaced by the second's.
+            FileIdentity identity;
+            if (IdentityOf(target, &identity) && identities.count(identity) != 0)
+                Fail(target, "is the file just written for member " +
+                                 ShownText(identities[identity]->name) +
+                                 " under another name; it is not replaced by member " +
+                                 ShownText(member.name));
             out.Commit();
             written.push_back(target);
+            if (IdentityOf(target, &identity)) identities[identity] = &member;
             const tx::DirEntry& entry = record->directory[member.index];
             if (entry.date != 0) {
                 const std::string what = "cannot set its date and time";

@@ -51,6 +51,23 @@ bool ValidMemberName(const std::string& name, std::string* reason);
 // at its end.
 bool SafeFileName(const std::string& name, std::string* reason);
 
+// Where extract writes a member: the file's path, the parts of the member's
+// name (split at its backslashes) shown in the system's character set and
+// joined by the system's separator after `prefix` (the output folder with
+// its separator, or empty); the name as Windows compares file names, parts
+// joined by '\'; and likewise the folders it passes through, outermost first.
+struct ExtractTarget {
+    std::string path;
+    std::string folded;
+    std::vector<std::string> folder_paths;
+    std::vector<std::string> folded_folders;
+};
+
+// Maps a member's name to its ExtractTarget. False, with the reason, when a
+// part of the name is not a SafeFileName.
+bool MapExtractTarget(const std::string& prefix, const std::string& name, char separator,
+                      ExtractTarget* target, std::string* reason);
+
 // Whether a '*' and '?' pattern matches a name, both already case-folded:
 // '*' matches any run of characters and '?' any one character within one
 // part of a long name (no backslash); "**" matches any run, backslashes too.

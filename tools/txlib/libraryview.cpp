@@ -1,5 +1,6 @@
 #include "libraryview.h"
 
+#include "certificate.h"
 #include "errortext.h"
 #include "failure.h"
 #include "files.h"
@@ -87,7 +88,7 @@ tx::LibraryRecord* CoreSession::Record() const {
 }
 
 tx::LibraryRecord* CoreSession::Open(const std::string& path, uint32_t base,
-                                     const std::string& shown) {
+                                     const std::string& shown, bool read_only) {
     CheckCorePath(path);
     path_ = path;
     const int64_t file_size = FileSizeOnDisk(path);
@@ -95,12 +96,20 @@ tx::LibraryRecord* CoreSession::Open(const std::string& path, uint32_t base,
         Fail(shown, errno == ENOENT ? std::string("cannot open: no such file")
                                     : "cannot open: " + ErrnoText());
     if (file_size > kContainerMax) Fail(shown, "is larger than 2 GiB, beyond a container's reach");
-    const uint64_t size = static_cast<uint64_t>(file_size) - base;
+    // A library embedded in a signed program ends where the signature begins.
+    const uint64_t end =
+        base > 0 ? EndOfUnsignedData(InputFile(path)) : static_cast<uint64_t>(file_size);
+    const uint64_t size = end - base;
     const size_t want = tx::kHeaderBlockSize + tx::kMaxDirEntries * tx::kDirEntrySize;
     const std::vector<uint8_t> start = InputFile(path).ReadRange(base, want);
     CheckContainer(shown, start.data(), start.size(), size, false);
-    if (!tx::LibraryOpen(path.c_str(), &selector_, 0, 1, -1, -1, -1, static_cast<int32_t>(base)))
-        Fail(shown, CoreFailure("cannot be opened as a library container"));
+    const int previous = tx::LibrarySetReadOnly(read_only ? 1 : 0);
+    const int opened =
+        tx::LibraryOpen(path.c_str(), &selector_, 0, 1, -1, -1, -1, static_cast<int32_t>(base));
+    tx::LibrarySetReadOnly(previous);
+    if (!opened) Fail(shown, CoreFailure("cannot be opened as a library container"));
+    if (Record()->end_of_data > static_cast<int64_t>(size))
+        Record()->end_of_data = static_cast<int32_t>(size);
     return Record();
 }
 

@@ -25,8 +25,11 @@ class CoreSession {
     CoreSession& operator=(const CoreSession&) = delete;
 
     // Opens the container at `base` in `path` (checked first, so that damage
-    // is told precisely) and answers its record.
-    tx::LibraryRecord* Open(const std::string& path, uint32_t base, const std::string& shown);
+    // is told precisely) and answers its record. A read-only open asks the
+    // system for reading only, so that nothing the command does can write to
+    // the file.
+    tx::LibraryRecord* Open(const std::string& path, uint32_t base, const std::string& shown,
+                            bool read_only = false);
 
     // Makes a new container at `path` with a directory of `capacity` entries.
     tx::LibraryRecord* Create(const std::string& path, int16_t kind, int capacity,

@@ -3,11 +3,14 @@
 // embedded library.
 #include "commands.h"
 #include "deletecompact.h"
+#include "errortext.h"
 #include "failure.h"
 #include "files.h"
 #include "librarytools.h"
+#include "resourcescommand.h"
 #include "slotvalues.h"
 #include "spool.h"
+#include "systemfiles.h"
 #include "text.h"
 #include "txversion.h"
 
@@ -27,15 +30,15 @@ constexpr const char kVersion[] = "txlib " TX_VERSION;
 
 constexpr const char kDescription[] =
     "txlib: library containers (create, list, add, extract, delete, compact, info) and\n"
-    "launcher programs (slots, embed, unembed, info). A library that is only read may be\n"
-    "a program with an embedded library, or - for standard input. Each command has its\n"
-    "own help: txlib COMMAND --help.";
+    "launcher programs (slots, resources, embed, unembed, info). A library that is only\n"
+    "read may be a program with an embedded library, or - for standard input. Each\n"
+    "command has its own help: txlib COMMAND --help.";
 
 constexpr const char kFooter[] =
     "Exit status: 0 done, 1 wrong command line, 2 failed. A failed create, add, delete,\n"
-    "compact, slots --set, embed or unembed writes nothing. A failed extract keeps the files it "
-    "wrote\n"
-    "before the failure, each whole, and names them; no file is ever left half written.\n"
+    "compact, slots --set, resources, embed or unembed writes nothing. A failed extract\n"
+    "keeps the files it wrote before the failure, each whole, and names them; no file\n"
+    "is ever left half written.\n"
     "A command that writes a library or a program waits while another txlib writes\n"
     "the same file, at most 60 seconds, then fails with status 2 and writes nothing.\n"
     "It writes through a symbolic link to its target, keeps the file's mode, owner\n"
@@ -56,6 +59,7 @@ constexpr const char kListNotes[] =
 constexpr const char kExtractNotes[] =
     "A file that exists is replaced by the member of its name, unless -k (or\n"
     "--keep-newer-files) keeps it: each file kept is named, and the others extracted.\n"
+    "A symbolic link inside DIR, to a folder or where a file goes, is refused.\n"
     "The library read, or the program that holds it, is never replaced. Extracting\n"
     "all members is refused when two live entries have the same name if case is\n"
     "ignored (on Windows one file would replace the other), and so is extracting\n"
@@ -104,6 +108,8 @@ CLI::Option* Once(CLI::Option* option) {
 struct Line {
     std::string exe, library, file, out, directory = ".", in_directory, as_name, kind;
     std::vector<std::string> sets, paths, names;
+    txlib::ResourceRequest resources;
+    std::vector<std::string> resource_sets;
     bool any_kind = false, all = false, json = false, keep_old = false, keep_newer = false,
          to_stdout = false, set_name = false;
 };
@@ -151,6 +157,20 @@ int Run(int argc, char** argv) {
     unembed->add_option("EXE", line.exe, "the launcher program")->required();
     Once(unembed->add_option("-o,--output", line.out, "the library file to write (not EXE)"))
         ->required();
+
+    CLI::App* resources =
+        command("resources", "show a Windows program's resources, or set its icon, version, "
+                             "version texts and manifest");
+    resources->add_option("EXE", line.exe, "the launcher program")->required();
+    Once(resources->add_option("--icon", line.resources.icon, "FILE.ico: the program's icon"));
+    Once(resources->add_option("--version", line.resources.version,
+                               "X.Y.Z.W: the file and product version"));
+    resources->add_option("--set", line.resource_sets,
+                          "KEY=VALUE: a version text (CompanyName, FileDescription, ProductName,\n"
+                          "LegalCopyright, OriginalFilename, ...); may be given several times");
+    Once(resources->add_option("--manifest", line.resources.manifest,
+                               "FILE: the application manifest"));
+    Once(resources->add_flag("--json", line.json, "the resources as JSON"));
 
     CLI::App* info =
         command("info", "a library's header, or where a program keeps its slots and library");
@@ -276,6 +296,18 @@ int Run(int argc, char** argv) {
             Usage("--json shows the slots; it does not set them", "slots");
         return txlib::CommandSlots(options, line.exe, sets);
     }
+    if (resources->parsed()) {
+        for (const std::string& pair : line.resource_sets) {
+            const size_t equals = pair.find('=');
+            if (equals == std::string::npos || equals == 0)
+                Usage("--set takes KEY=VALUE", "resources");
+            line.resources.strings.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
+        }
+        if (options.json && !line.resources.Empty())
+            Usage("--json shows the resources; it does not set them", "resources");
+        CheckNativePaths({&line.resources.icon, &line.resources.manifest});
+        return txlib::CommandResources(options, line.exe, line.resources);
+    }
     if (embed->parsed())
         return txlib::CommandEmbed(options, line.exe, line.library, line.out, line.any_kind,
                                    line.set_name);
@@ -330,11 +362,29 @@ int Dispatch(const CLI::App& app, Line& line, const txlib::Options& options) {
                                                        line.keep_newer, line.to_stdout});
 }
 
+// What a command printed must have reached its destination: output lost to
+// a full disk or a closed descriptor turns success into failure (status 2).
+// Standard output is closed here, so that a failure that only its closing
+// reports is seen too.
+int CheckedOutput(int status) {
+    std::string reason;
+    if (std::fflush(stdout) != 0)
+        reason = txlib::ErrnoText();
+    else if (std::ferror(stdout))
+        reason = "part of it was not written";
+    if (std::fclose(stdout) != 0 && reason.empty()) reason = txlib::ErrnoText();
+    if (reason.empty()) return status;
+    std::fprintf(stderr, "txlib: cannot write to standard output: %s\n",
+                 txlib::EscapeControls(reason).c_str());
+    return status == 0 ? txlib::kExitFailed : status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    txlib::OpenStandardStreams();
     try {
-        return Run(argc, argv);
+        return CheckedOutput(Run(argc, argv));
     } catch (const txlib::Failure& failure) {
         std::fflush(stdout);
         // Whatever a message took from a file, it reaches the terminal

@@ -63,34 +63,6 @@ int ErrnoFromWin(DWORD error) {
     }
 }
 
-// GetFileAttributesA as Wine answers it: the host status and the attributes,
-// or false with a Windows error code.
-bool PathAttributes(const char* path, struct stat* st, DWORD* attr, DWORD* error) {
-    if (!path || !*path) {
-        *error = ERROR_PATH_NOT_FOUND;
-        return false;
-    }
-    size_t len = std::strlen(path);
-    if (HasInvalidNameChar(path, len)) {
-        *error = ERROR_INVALID_NAME;
-        return false;
-    }
-    HostPathResult host;
-    if (!HostPath(path, &host, error)) return false;
-    if (stat(host.host.c_str(), st) != 0) {
-        *error =
-            errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno, host.parent_exists);
-        return false;
-    }
-    if (IsSeparator(path[len - 1]) && !S_ISDIR(st->st_mode)) {
-        *error = ERROR_INVALID_NAME; // "file\" names no file
-        return false;
-    }
-    std::string::size_type slash = host.host.rfind('/');
-    *attr = AttributesOf(*st, host.host.substr(slash + 1), false);
-    return true;
-}
-
 bool Exists(const char* path) {
     struct stat st;
     DWORD attr = 0;

@@ -1,6 +1,9 @@
-// Files of the POSIX layer: CreateFileA, ReadFile, WriteFile, SetFilePointer,
-// SetEndOfFile, GetFileSize, CloseHandle, DeleteFileA, LockFile, UnlockFile,
-// GetFileTime, SetFileTime and MoveFileExA over open/read/write/lseek/rename.
+// Files of the POSIX layer on the host's file system: CreateFileA, ReadFile,
+// WriteFile, SetFilePointer, SetEndOfFile, GetFileSize, CloseHandle,
+// DeleteFileA, LockFile, UnlockFile, GetFileTime, SetFileTime, MoveFileExA,
+// CreateDirectoryA and RemoveDirectoryA over open/read/write/lseek/rename/
+// mkdir/rmdir, and the file status the C runtime calls read. (memoryfiles.cpp
+// is the same set over files kept in memory, for the fuzz build.)
 //
 // Where Windows and Linux part, the answers are Windows' as Wine gives them:
 // - Share modes are accepted and ignored: Linux cannot refuse a second open
@@ -133,29 +136,9 @@ FileObject::~FileObject() {
 }
 
 DWORD AttributesOf(const struct stat& st, const std::string& name, bool is_link) {
-    DWORD attr = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    if (ReadOnlyMode(st.st_mode)) attr |= FILE_ATTRIBUTE_READONLY;
-    if (!name.empty() && name[0] == '.' && name != "." && name != "..")
-        attr |= FILE_ATTRIBUTE_HIDDEN;
+    DWORD attr = NameAttributes(S_ISDIR(st.st_mode), ReadOnlyMode(st.st_mode), name);
     if (is_link) attr |= 0x400; // FILE_ATTRIBUTE_REPARSE_POINT, as Wine shows symbolic links
     return attr;
-}
-
-bool HasInvalidNameChar(const char* s, size_t len) {
-    for (size_t i = 0; i < len; ++i) {
-        switch (s[i]) {
-        case '*':
-        case '?':
-        case '<':
-        case '>':
-        case '|':
-        case '"':
-            return true;
-        default:
-            break;
-        }
-    }
-    return false;
 }
 
 FILETIME CreationTimeOf(int dirfd, const char* path, int flags, const struct stat& st) {
@@ -167,6 +150,32 @@ FILETIME CreationTimeOf(int dirfd, const char* path, int flags, const struct sta
         return FileTimeOfUnix(ts);
     }
     return FileTimeOfUnix(st.st_mtim);
+}
+
+bool PathAttributes(const char* path, struct stat* st, DWORD* attr, DWORD* error) {
+    if (!path || !*path) {
+        *error = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    size_t len = std::strlen(path);
+    if (HasInvalidNameChar(path, len)) {
+        *error = ERROR_INVALID_NAME;
+        return false;
+    }
+    HostPathResult host;
+    if (!HostPath(path, &host, error)) return false;
+    if (stat(host.host.c_str(), st) != 0) {
+        *error =
+            errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno, host.parent_exists);
+        return false;
+    }
+    if (IsSeparator(path[len - 1]) && !S_ISDIR(st->st_mode)) {
+        *error = ERROR_INVALID_NAME; // "file\" names no file
+        return false;
+    }
+    std::string::size_type slash = host.host.rfind('/');
+    *attr = AttributesOf(*st, host.host.substr(slash + 1), false);
+    return true;
 }
 
 } // namespace txplat::posix
@@ -560,6 +569,36 @@ BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime,
     };
     struct timespec times[2] = {pick(lpLastAccessTime), pick(lpLastWriteTime)};
     if (futimens(f->fd, times) != 0) return FailErrno(FALSE);
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+    if (FaultEnter("CreateDirectoryA")) return FALSE;
+    HostPathResult hp;
+    DWORD error;
+    if (!HostPath(path, &hp, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (mkdir(hp.host.c_str(), 0777) != 0) {
+        if (errno == EEXIST) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        return FailErrno(FALSE, false);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
+    if (FaultEnter("RemoveDirectoryA")) return FALSE;
+    HostPathResult hp;
+    DWORD error;
+    if (!HostPath(path, &hp, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (rmdir(hp.host.c_str()) != 0) return FailErrno(FALSE, hp.parent_exists);
     return TRUE;
 }
 

@@ -1,6 +1,7 @@
-// What files.cpp, find.cpp, time.cpp and crt.cpp share: the object behind a
-// file handle, FILETIME arithmetic and the attribute rules Wine applies to
-// host files.
+// What the file calls of the POSIX layer share: the object behind a file
+// handle on disk, the name and search rules of both file backends (files.cpp
+// and find.cpp on disk, memoryfiles.cpp in memory), FILETIME arithmetic and
+// the attribute rules Wine applies to host files.
 #pragma once
 
 #include "internal.h"
@@ -14,7 +15,7 @@
 
 namespace txplat::posix {
 
-// An open file. The descriptor is closed, and the handle's byte-range locks
+// An open file on disk. The descriptor is closed, and the handle's byte-range locks
 // released, when the object is destroyed (CloseHandle).
 struct FileObject : KernelObject {
     int fd = -1;
@@ -29,8 +30,41 @@ struct FileObject : KernelObject {
     ~FileObject() override;
 };
 
+// The names and searches both file backends share (findnames.cpp).
+
 // True when `handle` is a search handle of FindFirstFileA.
 bool IsFindHandle(HANDLE handle);
+
+// A search handle over the entries found, the first of them copied to
+// `first`; INVALID_HANDLE_VALUE and error 2 when there are none.
+HANDLE FindHandleOpen(std::vector<WIN32_FIND_DATAA> entries, LPWIN32_FIND_DATAA first);
+
+// Splits a FindFirstFileA pattern into its directory part (with its
+// separator, or a bare drive "Z:", or empty) and its last component.
+void SplitSearchPattern(const std::string& pattern, std::string* directory, std::string* mask);
+
+// True when the text holds '*' or '?'.
+bool HasWildcard(const std::string& s);
+
+// Wine's match_filename: the name against a mask of '*' and '?', without
+// regard to case.
+bool MatchName(const std::string& name, const std::string& mask);
+
+// The order of a listing: "." and ".." first, then without regard to case.
+bool EntryBefore(const std::string& a, const std::string& b);
+
+// Wine's attributes of a name: directory or archive, read-only, and hidden
+// for a name starting with '.' (but "." and "..").
+DWORD NameAttributes(bool directory, bool read_only, const std::string& name);
+
+// Sets cFileName and, for a name that is no legal 8.3 name, the short name
+// Wine makes up in cAlternateFileName.
+void SetFoundName(const std::string& name, WIN32_FIND_DATAA* out);
+
+// GetFileAttributesA as Wine answers it, for the C runtime calls: the file's
+// status (type, mode, size, times) and its attributes, or false with a
+// Windows error code. Each file backend answers it from where it keeps files.
+bool PathAttributes(const char* path, struct stat* st, DWORD* attr, DWORD* error);
 
 // 100 ns ticks between 1601-01-01 and 1970-01-01.
 constexpr int64_t kUnixEpochTicks = 116444736000000000LL;

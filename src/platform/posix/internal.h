@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace txplat::posix {
 
@@ -20,6 +21,14 @@ struct HostPathResult {
 inline bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
+
+// The components of a Windows path ("Z:\dir\file", "\dir\file", "dir\file"
+// or with '/') from the root, by text alone: a relative path is joined to the
+// current directory, "." and ".." are resolved, and trailing dots and spaces
+// of the last component are dropped, as Windows does. Fails with the Windows
+// error code in *error: 3 for another drive, a UNC path, an empty or null
+// path, 206 for a path of more than 260 characters.
+bool PathParts(const char* win, std::vector<std::string>* parts, DWORD* error);
 
 // Translates a Windows path ("Z:\dir\file", "\dir\file", "dir\file" or with
 // '/') into an absolute host path, resolving "." and ".." by text and each

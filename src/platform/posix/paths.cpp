@@ -39,7 +39,7 @@ bool IsDir(const std::string& path) {
 
 } // namespace
 
-bool HostPath(const char* win, HostPathResult* out, DWORD* error) {
+bool PathParts(const char* win, std::vector<std::string>* out, DWORD* error) {
     if (!win) {
         *error = ERROR_PATH_NOT_FOUND;
         return false;
@@ -104,6 +104,13 @@ bool HostPath(const char* win, HostPathResult* out, DWORD* error) {
             last.pop_back();
         if (last.empty()) parts.pop_back();
     }
+    *out = std::move(parts);
+    return true;
+}
+
+bool HostPath(const char* win, HostPathResult* out, DWORD* error) {
+    std::vector<std::string> parts;
+    if (!PathParts(win, &parts, error)) return false;
 
     std::string cur = "/";
     bool parent_exists = true;

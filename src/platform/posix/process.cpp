@@ -13,6 +13,7 @@
 #include <string>
 #include <strings.h>
 #include <sys/stat.h>
+#include <ctime>
 #include <unistd.h>
 #include <vector>
 
@@ -179,38 +180,15 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     return TRUE;
 }
 
-BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
-    if (FaultEnter("CreateDirectoryA")) return FALSE;
-    HostPathResult hp;
-    DWORD error;
-    if (!HostPath(path, &hp, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (mkdir(hp.host.c_str(), 0777) != 0) {
-        if (errno == EEXIST) {
-            SetLastError(ERROR_ALREADY_EXISTS);
-            return FALSE;
-        }
-        return FailErrno(FALSE, false);
-    }
-    return TRUE;
-}
-
 DWORD WINAPI GetCurrentProcessId(void) {
     return static_cast<DWORD>(getpid());
 }
 
-BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
-    if (FaultEnter("RemoveDirectoryA")) return FALSE;
-    HostPathResult hp;
-    DWORD error;
-    if (!HostPath(path, &hp, &error)) {
-        SetLastError(error);
-        return FALSE;
+void WINAPI Sleep(DWORD milliseconds) {
+    timespec wait{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
-    if (rmdir(hp.host.c_str()) != 0) return FailErrno(FALSE, hp.parent_exists);
-    return TRUE;
 }
 
 } // extern "C"

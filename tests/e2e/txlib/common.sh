@@ -48,6 +48,15 @@ txlib() {
     run "$TXLIB" "$@"
 }
 
+# bare ARGS...: txlib ARGS with the caller's streams, as they are.
+bare() {
+    if [ "$TXLIB_MODE" = wine ]; then
+        LC_ALL=C.UTF-8 "$TXLIB_WINERUN" --prefix "$TXLIB_WINEPREFIX" "$TXLIB" "$@"
+    else
+        "$TXLIB" "$@"
+    fi
+}
+
 # put_probe NAME: a fresh copy of the stand-in launcher as NAME.
 put_probe() {
     cp "$TXLIB_PROBE" "$1"

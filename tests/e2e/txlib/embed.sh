@@ -92,6 +92,37 @@ expect_status 0 "a library of kind 3 with --any-kind"
 run ./other.exe
 expect_line "library=4" "the launcher refuses a library of another kind"
 
+# A recorded offset where no container begins (here the start of data
+# appended to the program, then the end of the file) embeds nothing: the
+# program is kept whole and the library follows it, aligned.
+put_probe tail.exe
+txlib info tail.exe
+field=$(sed -n 's/^offset field at: *//p' out)
+size=$(wc -c <tail.exe)
+printf 'SYMBOLS' >>tail.exe
+aligned=$(((size + 7 + 511) / 512 * 512))
+for at in "$size" $((size + 7)); do
+    patch tail.exe "${field:-0}" "$(printf '\\%03o' $((at & 255)) $((at >> 8 & 255)) $((at >> 16 & 255)) $((at >> 24)))"
+    txlib embed tail.exe app.lib -o tail2.exe
+    expect_status 0 "embed over a recorded offset $at with no container"
+    grep -qF SYMBOLS tail2.exe || fail "embed over an offset $at with no container cut the program"
+    txlib info tail2.exe
+    expect_match "^embedded library:  at offset $aligned " "the library placed over offset $at"
+done
+
+# Control characters in the paths that summaries and info name are shown
+# escaped (Windows file names cannot hold them).
+if [ "$TXLIB_MODE" = native ]; then
+    esc=$(printf 'x\033y')
+    for args in "create $esc.lib a.txt" "embed host $esc.lib -o $esc.exe" "info $esc.exe" \
+        "unembed $esc.exe -o $esc.2"; do
+        # shellcheck disable=SC2086
+        txlib $args
+        expect_status 0 "txlib $args"
+        if grep -q "$(printf '\033')" out; then fail "a control character reached the output of $args"; fi
+    done
+fi
+
 # The real launcher takes a library too: the Windows one in its .rsrc header,
 # the native one in its record.
 if [ -n "${TXLIB_LAUNCHER:-}" ]; then

@@ -331,3 +331,41 @@ TEST_F(LibTableTest, RelativePathsAreRecordedAgainstTheCurrentDirectory) {
     EXPECT_EQ(FileCurrentDir(current, sizeof current), 1);
     EXPECT_STRNE(current, dir.win("").c_str()); // back where it was
 }
+
+// A read-only open asks the system for reading only, and every way of
+// writing through it, or through the disk layer's switch, fails cleanly.
+TEST_F(LibTableTest, ReadOnlyOpenWritesNothing) {
+    Put("a.lib",
+        Plain({{"OLD", "old"}, {"INNER.LIB", txtest::BuildContainer(Plain({{"X", "x"}}))}}));
+    const std::string before = dir.read("a.lib"), path = dir.win("a.lib");
+    txplat::FaultClear();
+    const int previous = LibrarySetReadOnly(1);
+    ASSERT_EQ(Open("a.lib"), 1);
+    const int16_t outer = Selector();
+    ASSERT_EQ(Open("INNER.LIB"), 1); // nested: no such disk file
+    int16_t h = 0;
+    for (const int16_t selector : {outer, Selector()}) {
+        Mark();
+        EXPECT_EQ(FileCreate("|NEW", &h, selector), 0);
+        EXPECT_EQ(ErrorLastNumber(), 1008);
+    }
+    char bytes[] = "over";
+    ASSERT_EQ(LibrarySelect(outer), 1);
+    EXPECT_EQ(FileWrite(outer, bytes, 4), 0);
+    EXPECT_EQ(DiskLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(DirectoryWriteBack(), 0);
+    EXPECT_EQ(LibraryOpen(dir.win("new.lib").c_str(), &h, 1, 0, 0, -1, -1, 0), 0);
+    EXPECT_EQ(LibraryClose(outer), 1);
+    LibrarySetReadOnly(previous);
+    for (const txplat::CreateFileCall& call : txplat::CreateFileCalls())
+        EXPECT_EQ(call.access & GENERIC_WRITE, 0u);
+    DiskSetReadOnlyOpen(1);
+    EXPECT_EQ(DiskCreate(path.c_str(), 15, &h), 0); // would empty it
+    EXPECT_EQ(DiskLastError(), ERROR_ACCESS_DENIED);
+    ASSERT_EQ(DiskOpen(path.c_str(), 15, &h), 1);
+    DiskSetReadOnlyOpen(0);
+    EXPECT_EQ(DiskWrite(h, bytes, 4), 0);
+    DiskClose(h);
+    EXPECT_TRUE(dir.read("a.lib") == before) << "a.lib was written";
+    EXPECT_FALSE(std::filesystem::exists(dir.host("new.lib")));
+}

@@ -3,6 +3,7 @@
 #include "diskfile/filetime.h"
 #include "layer_fixture.h"
 #include "library/embedded.h"
+#include "library/scratchdir.h"
 
 #include <filesystem>
 #include <iterator>
@@ -224,9 +225,7 @@ TEST_F(ReplaceTest, OldModuleStaysWholeWhenTheNewCopyFails) {
         int skip;
     } cases[] = {
         {"a write fails in the second chunk", "WriteFile", ERROR_DISK_FULL, 20},
-        {"the copy cannot be created", "CreateFileA", ERROR_ACCESS_DENIED, 0},
-        {"the copy cannot take the name: held by another", "MoveFileExA", ERROR_SHARING_VIOLATION,
-         0},
+        {"the copy cannot be created", "CreateFileA", ERROR_ACCESS_DENIED, 1}, // after the mark
     };
     for (const Case& c : cases) {
         dir.write("TX413EXE.DLL", kOld);
@@ -254,6 +253,20 @@ TEST_F(ReplaceTest, GoesOnWhenAnotherStartPutTheModuleInPlaceFirst) {
     EXPECT_EQ(Entries(), 2u);
 }
 
+// A rename refused by a sharing violation is tried again, then the module is
+// deleted and copied in place, whether it was there or not.
+TEST_F(ReplaceTest, RenameRefusedAsHeldIsRetriedThenDoneInPlace) {
+    for (const auto& [module_there, refusals] : {std::pair{true, 2}, {true, -1}, {false, -1}}) {
+        std::filesystem::remove(dir.host("TX413EXE.DLL"));
+        if (module_there) dir.write("TX413EXE.DLL", kOld);
+        txplat::FaultClear();
+        txplat::FaultInject("MoveFileExA", ERROR_SHARING_VIOLATION, 0, refusals);
+        Extract();
+        EXPECT_EQ(txplat::CallCount("MoveFileExA"), refusals < 0 ? 6 : refusals + 1);
+        EXPECT_TRUE(Holds(data) && Entries() == 2u) << module_there << refusals;
+    }
+}
+
 TEST_F(ReplaceTest, StopsWhenAStaleModuleCannotBeReplaced) {
     EXPECT_EXIT(
         {
@@ -273,4 +286,31 @@ TEST_F(ReplaceTest, ReplacedInPlaceWithoutAPrivateDirectory) {
     Extract();
     EXPECT_EQ(txplat::CallCount("MoveFileExA"), 0);
     EXPECT_TRUE(Holds(data));
+}
+
+// Folders that killed starts left are removed, never one whose mark a live
+// start (here another handle: locks conflict between handles) holds locked.
+TEST_F(EmbeddedTest, LeftPrivateFoldersAreRemovedLiveOnesKept) {
+    const struct {
+        const char* folder;
+        int mark; // -1 none, 0 unlocked, 1 locked
+        bool copy, stays;
+    } cases[] = {{"~TX1A2B-0", 1, true, true},   {"~TX1A2B-1", 0, true, false},
+                 {"~TX1A2B-2", 0, false, false}, {"~TX1A2B-3", -1, false, false},
+                 {"~TX1A2B-4", -1, true, true},  {"~TXNOTOURS", 0, true, true}};
+    int16_t live = -1;
+    for (const auto& c : cases) {
+        const std::string folder = c.folder;
+        std::filesystem::create_directory(dir.host(folder));
+        if (c.copy) dir.write(folder + "/TX413EXE.DLL", "part of a mod");
+        if (c.mark >= 0) dir.write(folder + "/~TX", "");
+        if (c.mark < 1) continue;
+        ASSERT_EQ(DiskOpen(dir.win(folder + "/~TX").c_str(), 15, &live), 1);
+        ASSERT_EQ(DiskLock(live, 0, 1), 1);
+    }
+    ClearAbandonedScratch(dir.win().c_str());
+    for (const auto& c : cases)
+        EXPECT_EQ(std::filesystem::exists(dir.host(c.folder)), c.stays) << c.folder;
+    EXPECT_TRUE(std::filesystem::exists(dir.host("~TX1A2B-0/TX413EXE.DLL")));
+    DiskClose(live);
 }

@@ -11,6 +11,7 @@
 
 #include "library/container.h"
 #include "platform/fault.h"
+#include "platform/win32.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -366,3 +367,27 @@ TEST(Json, NamesAndPathsOutsideAsciiParseBack) {
 }
 
 } // namespace
+
+// list, info and extract open the library for reading only (a member without
+// a date, so that extract opens no file of its own again to date it).
+TEST(ReadCommands, OpenTheLibraryForReadingOnly) {
+    if (!txplat::FaultsSupported()) GTEST_SKIP() << "needs the POSIX layer's record of opens";
+    txtest::ScratchDir dir;
+    const std::string library = Path(dir, "s.lib");
+    WriteFile(library, txtest::BuildContainer(txtest::Lib({{"A.TXT", "aaaa", 1, 0, 0}})));
+    const txlib::ExtractRequest extract{{}, Path(dir, "out")};
+    for (const auto& [name, run] : std::vector<std::pair<const char*, std::function<void()>>>{
+             {"list", [&] { txlib::ListJson(library, {}); }},
+             {"info", [&] { txlib::LibraryInfoJson(library, 0); }},
+             {"extract", [&] { txlib::CommandExtract(kQuiet, library, extract); }}}) {
+        txplat::FaultClear();
+        run();
+        int opens = 0;
+        for (const txplat::CreateFileCall& call : txplat::CreateFileCalls()) {
+            opens += call.disposition == OPEN_EXISTING;
+            EXPECT_FALSE(call.disposition == OPEN_EXISTING && (call.access & GENERIC_WRITE))
+                << name;
+        }
+        EXPECT_GT(opens, 0) << name;
+    }
+}

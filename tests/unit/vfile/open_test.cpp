@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <tuple>
 
 using namespace tx;
 using txtest::FixtureContainer;
@@ -364,5 +365,55 @@ TEST_F(OpenTest, MemberQueriesWithoutAnOpenMemberFailAsAnInvalidHandle) {
             EXPECT_EQ(queries[query](static_cast<int16_t>(handle)), 0);
             EXPECT_EQ(DiskLastError(), ERROR_INVALID_HANDLE);
         }
+    }
+}
+
+// a.lib holds X, or is writing X, or neither: only then does b.lib's X answer.
+TEST_F(OpenTest, BusySearchListLibraryStopsTheSearchForANameItHolds) {
+    for (const auto& [held, written, answer] :
+         {std::tuple{"X", "|NEW", "1008"}, {"OTHER", "|X", "1008"}, {"OTHER", "|NEW", "in B"}}) {
+        TearDown();
+        SetUp();
+        Put("a.lib", Lib({{held, "in A"}}));
+        Put("b.lib", Lib({{"X", "in B"}}));
+        int16_t writing, h;
+        ASSERT_EQ(FileCreate(written, &writing, Opened("a.lib")), 1);
+        SetErrorNumber(1);
+        const int opened = FileOpen("|X", &h, Opened("b.lib"));
+        EXPECT_EQ(opened ? ReadAll(h) : std::to_string(ErrorLastNumber()), answer) << written;
+        EXPECT_EQ(FileClose(writing), 1);
+    }
+}
+
+// INNER.LIB, a container in a.lib, shares a.lib's file: opened while NEW is
+// written it is refused; opened before, its reads move the file between the
+// writes, and the writes between its reads.
+TEST_F(OpenTest, MemberWriteKeepsItsPlaceWhenTheContainerFileIsUsedInBetween) {
+    const std::string inner = txtest::BuildContainer(Lib({{"X", "inner data"}}));
+    const std::string inner_path = dir.win("INNER.LIB"); // no such disk file
+    for (const bool nested_first : {false, true}) {
+        TearDown();
+        SetUp();
+        Put("a.lib", Lib({{"INNER.LIB", inner}}));
+        const int16_t s = Opened("a.lib");
+        int16_t nested = -1, h, x;
+        const int early = nested_first && LibraryOpenExisting(inner_path.c_str(), &nested, -1);
+        ASSERT_EQ(FileCreate("|NEW", &h, s) + early, 1 + nested_first);
+        EXPECT_EQ(WriteText(h, "first"), 5);
+        SetErrorNumber(1);
+        if (nested_first && FileOpen("|X", &x, nested)) {
+            char part[6] = {};
+            EXPECT_EQ(FileRead(x, part, 5) + WriteText(h, "sec"), 8);
+            EXPECT_EQ(std::string(part) + ReadAll(x), "inner data");
+            EXPECT_EQ(WriteText(h, "ond"), 3);
+        } else if (!nested_first) {
+            EXPECT_EQ(LibraryOpenExisting(inner_path.c_str(), &nested, -1), 0);
+            EXPECT_EQ(ErrorLastNumber(), 1008);
+            EXPECT_EQ(WriteText(h, "second"), 6);
+        }
+        EXPECT_EQ(FileClose(h), 1);
+        EXPECT_TRUE(dir.read("a.lib").compare(txtest::EntryAt(8), inner.size(), inner) == 0);
+        ASSERT_EQ(FileOpen("|NEW", &h, s), 1);
+        EXPECT_EQ(ReadAll(h), "firstsecond") << nested_first;
     }
 }
