@@ -45,6 +45,7 @@ namespace txlib {
 namespace {
 
 constexpr uint16_t kChunk = 60000;            // bytes per member read or write
+constexpr uint32_t kExtractChunk = 1 << 20;   // bytes per read of a member extracted
 constexpr int64_t kContainerMax = 0x7FFFFFFF; // offsets are signed 32-bit
 constexpr int kLeastCapacity = 30;            // the directory of a new library, and the core's step
 constexpr uint16_t kDiskReadShared = tx::kDiskRead | tx::kDiskShareRead | tx::kDiskShareWrite;
@@ -1102,15 +1103,21 @@ int CommandExtract(const Options& options, const std::string& library,
         if (!tx::FileSeekExact(record->container,
                                record->base_offset + static_cast<int32_t>(entry.offset)))
             Fail(library, CoreFailure(what));
-        std::vector<uint8_t> buffer(kChunk);
+        // The container is a file of its own (a disk handle): it is read in
+        // pieces larger than the virtual layer's 16-bit counts.
+        std::vector<uint8_t> buffer(kExtractChunk);
         uint32_t done = 0;
         while (done < entry.size) {
             const uint32_t left = entry.size - done;
-            const uint16_t want = left < kChunk ? static_cast<uint16_t>(left) : kChunk;
-            if (tx::FileRead(record->container, buffer.data(), want) != want)
+            const uint32_t want = left < kExtractChunk ? left : kExtractChunk;
+            uint32_t got = 0;
+            if (!tx::DiskRead(record->container, buffer.data(), want, &got) || got != want)
                 Fail(library, CoreFailure(what));
-            if (record->header->seed != tx::kSeedPlain) tx::XorBytes(buffer.data(), want, key);
-            write(buffer.data(), want);
+            if (record->header->seed != tx::kSeedPlain)
+                for (uint32_t at = 0; at < want; at += kChunk)
+                    tx::XorBytes(buffer.data() + at,
+                                 static_cast<uint16_t>(std::min<uint32_t>(kChunk, want - at)), key);
+            write(buffer.data(), static_cast<size_t>(want));
             done += want;
         }
     };
@@ -1127,7 +1134,7 @@ int CommandExtract(const Options& options, const std::string& library,
 #ifdef _WIN32
         _setmode(_fileno(stdout), _O_BINARY);
 #endif
-        copy(*chosen.front(), [](const uint8_t* data, uint16_t size) {
+        copy(*chosen.front(), [](const uint8_t* data, size_t size) {
             if (std::fwrite(data, 1, size, stdout) != size)
                 Fail("", "cannot write to standard output: " + ErrnoText());
         });
@@ -1238,7 +1245,7 @@ int CommandExtract(const Options& options, const std::string& library,
             if (!link.empty()) Fail(link, kThroughLink);
             OutputFile out(target);
             out.Open();
-            copy(member, [&](const uint8_t* data, uint16_t size) {
+            copy(member, [&](const uint8_t* data, size_t size) {
                 out.Write(data, size);
                 progress.Add(size);
             });
