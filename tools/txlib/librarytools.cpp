@@ -1097,6 +1097,7 @@ int CommandExtract(const Options& options, const std::string& library,
 
     // Reads the entry chosen, by its index, from the container: the bytes
     // of that entry and no other, whatever its name leads a lookup to.
+    std::vector<uint8_t> buffer(kExtractChunk);
     auto copy = [&](const MemberView& member, auto write) {
         const tx::DirEntry& entry = record->directory[member.index];
         const std::string what = "cannot read member " + ShownText(member.name);
@@ -1105,7 +1106,6 @@ int CommandExtract(const Options& options, const std::string& library,
             Fail(library, CoreFailure(what));
         // The container is a file of its own (a disk handle): it is read in
         // pieces larger than the virtual layer's 16-bit counts.
-        std::vector<uint8_t> buffer(kExtractChunk);
         uint32_t done = 0;
         while (done < entry.size) {
             const uint32_t left = entry.size - done;
