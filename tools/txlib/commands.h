@@ -17,7 +17,7 @@ struct Options {
 int CommandSlots(const Options& options, const std::string& exe,
                  const std::vector<std::pair<std::string, std::string>>& sets);
 int CommandEmbed(const Options& options, const std::string& exe, const std::string& library,
-                 const std::string& out, bool any_kind);
+                 const std::string& out, bool any_kind, bool set_name = false);
 int CommandUnembed(const Options& options, const std::string& exe, const std::string& out);
 // A launcher executable or a library container.
 int CommandInfo(const Options& options, const std::string& file);

@@ -8,6 +8,7 @@
 #include "certificate.h"
 #include "commands.h"
 #include "exeimage.h"
+#include "programname.h"
 #include "failure.h"
 #include "files.h"
 #include "librarytools.h"
@@ -338,7 +339,7 @@ int CommandSlots(const Options& options, const std::string& exe,
 }
 
 int CommandEmbed(const Options& options, const std::string& exe, const std::string& library,
-                 const std::string& out_path, bool any_kind) {
+                 const std::string& out_path, bool any_kind, bool set_name) {
     RefuseInputAsOutput(out_path,
                         {{exe, "the program read (EXE)"}, {library, "the library read (LIB)"}});
     WriteLock lock(out_path);
@@ -369,8 +370,10 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
     if (base + size > kOffsetMax)
         Fail(out_path, "would be larger than 2 GiB, beyond what the launcher can address");
 
-    StreamedOutput out(out_path, image.checksum_field);
+    const std::vector<Patch> named = ProgramNamePatches(*program, image, exe, out_path, set_name);
+    unsigned_program.patches.insert(unsigned_program.patches.end(), named.begin(), named.end());
     unsigned_program.patches.push_back(U32Patch(*image.library_field, static_cast<uint32_t>(base)));
+    StreamedOutput out(out_path, image.checksum_field);
     out.Copy(*program, 0, keep, unsigned_program.patches);
     out.Zeros(base - keep);
     out.Copy(*data, 0, size);
@@ -385,7 +388,8 @@ int CommandEmbed(const Options& options, const std::string& exe, const std::stri
                     static_cast<unsigned long long>(size),
                     old != 0 ? ", replacing the one embedded before" : "");
     if (unsigned_program.removed)
-        std::fprintf(stderr, "txlib: %s: %s\n", EscapeControls(out_path).c_str(), kSignatureRemoved);
+        std::fprintf(stderr, "txlib: %s: %s\n", EscapeControls(out_path).c_str(),
+                     kSignatureRemoved);
     return 0;
 }
 

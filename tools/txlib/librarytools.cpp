@@ -7,6 +7,7 @@
 // member went in.
 #include "librarytools.h"
 
+#include "deletecompact.h"
 #include "errortext.h"
 #include "exeimage.h"
 #include "failure.h"
@@ -29,6 +30,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 
@@ -43,6 +45,7 @@ namespace txlib {
 namespace {
 
 constexpr uint16_t kChunk = 60000;            // bytes per member read or write
+constexpr uint32_t kExtractChunk = 1 << 20;   // bytes per read of a member extracted
 constexpr int64_t kContainerMax = 0x7FFFFFFF; // offsets are signed 32-bit
 constexpr int kLeastCapacity = 30;            // the directory of a new library, and the core's step
 constexpr uint16_t kDiskReadShared = tx::kDiskRead | tx::kDiskShareRead | tx::kDiskShareWrite;
@@ -95,15 +98,11 @@ uint32_t LibraryBase(const std::string& path) {
     return offset;
 }
 
-void RequireLibrary(const std::string& library) {
-    if (!FileExistsOnDisk(library)) Fail(library, "no such library (txlib create makes one)");
-}
-
 // A library file, or the library embedded in a program, open for reading,
 // with the launcher's view of its members.
 struct ReadLibrary {
     explicit ReadLibrary(const std::string& library)
-        : base((RequireLibrary(library), LibraryBase(library))),
+        : base((RequireLibrary(library, false), LibraryBase(library))),
           record(core.Open(library, base, library, true)), view(core) {}
 
     CoreSession core;
@@ -261,9 +260,11 @@ struct AddPlan {
     std::vector<Planned> members;
     std::vector<TableLine> lines; // the long-name table after the command
     bool write_table = false;
-    int entries = 0;    // directory entries used after the command
-    uint64_t data = 0;  // bytes of the files (standard input not counted)
-    uint64_t early = 0; // bytes written before the directory grows, if it does
+    int entries = 0;            // directory entries used after the command
+    bool compact_first = false; // the directory overflows unless compacted first
+    int live = 0;               // valid entries, when compacted first
+    uint64_t data = 0;          // bytes of the files (standard input not counted)
+    uint64_t early = 0;         // bytes written before the directory grows, if it does
 };
 
 std::string InputShown(const SourceFile& input) {
@@ -375,8 +376,22 @@ AddPlan PlanAdd(const LibraryView* view, const tx::LibraryRecord* record, int ki
         Fail(library, "its long-name table would be " + Number(text.size()) +
                           " bytes, more than the " + Number(kTableMax) +
                           " the launcher reads; nothing added");
+    // A member replaced takes its old entry (ReplaceInPlace); only new names
+    // take entries. A directory that would overflow is compacted first.
     const int used = record != nullptr ? record->header->used : 0;
-    plan.entries = used + static_cast<int>(plan.members.size()) + (plan.write_table ? 1 : 0);
+    int fresh = plan.write_table && !had_table ? 1 : 0;
+    for (const Planned& member : plan.members)
+        if (!member.replacing) ++fresh;
+    plan.entries = used + fresh;
+    if (plan.entries > tx::kMaxDirEntries && view != nullptr) {
+        int live = 0;
+        for (int i = 0; i < view->Reach(); ++i)
+            if (record->directory[i].state == 1 && !tx::EntryNameEmpty(&record->directory[i]))
+                ++live;
+        plan.compact_first = true;
+        plan.live = live;
+        plan.entries = live + fresh;
+    }
     if (plan.entries > tx::kMaxDirEntries)
         Fail(library, "would need " + Number(static_cast<uint64_t>(plan.entries)) +
                           " directory entries, more than the " + Number(tx::kMaxDirEntries) +
@@ -433,6 +448,51 @@ uint64_t WriteMember(CoreSession& core, const std::string& stored, const std::st
     return done;
 }
 
+// The launcher's writer replaces a member by deleting its entry and taking a
+// new one after the used ones, so a library whose members are replaced again
+// and again fills its directory with deleted entries. The tool gives the new
+// member the old one's entry instead: the old entry is swapped with the last
+// used one and the count lowered, so that the core writes the new member
+// into it, then the two are swapped back. A name that two valid entries
+// hold is left to the core's own replacement.
+class ReplaceInPlace {
+  public:
+    ReplaceInPlace(CoreSession& core, const std::string& stored) : record_(core.Record()) {
+        tx::HeaderBlock& header = *record_->header;
+        used_ = std::min(header.used, header.capacity);
+        const std::string folded = FoldCase(stored);
+        for (int i = 0; i < used_; ++i) {
+            const tx::DirEntry& entry = record_->directory[i];
+            if (entry.state != 1 || FoldCase(EntryName(entry)) != folded) continue;
+            if (index_ >= 0) {
+                index_ = -1;
+                return;
+            }
+            index_ = i;
+        }
+        if (index_ < 0) return;
+        std::swap(record_->directory[index_], record_->directory[used_ - 1]);
+        header.used = static_cast<uint16_t>(used_ - 1);
+    }
+    ReplaceInPlace(const ReplaceInPlace&) = delete;
+    ReplaceInPlace& operator=(const ReplaceInPlace&) = delete;
+
+    // After the new member is committed, in the entry at the old count - 1.
+    void Done(CoreSession& core, const std::string& library) {
+        if (index_ < 0) return;
+        std::swap(record_->directory[index_], record_->directory[used_ - 1]);
+        if (!tx::LibrarySelect(core.Selector()) || !tx::DirectoryWriteBack())
+            Fail(library,
+                 CoreFailure("cannot write its directory back", core.Path(),
+                             static_cast<uint64_t>(record_->header->capacity) * tx::kDirEntrySize));
+    }
+
+  private:
+    tx::LibraryRecord* record_;
+    int used_ = 0;
+    int index_ = -1;
+};
+
 // Writes the planned members and the table into the open library, the file
 // at `written`; the summary lines go to `report`.
 void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan,
@@ -445,6 +505,8 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
     for (const Planned& member : plan.members) {
         const SourceFile& input = *member.input;
         const std::string shown = InputShown(input);
+        std::optional<ReplaceInPlace> in_place;
+        if (member.replacing) in_place.emplace(core, member.stored);
         uint64_t done;
         if (input.disk_path == "-") {
             done = WriteMember(core, member.stored, library, shown, 0, 0, progress, behind,
@@ -476,6 +538,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
             if (static_cast<int64_t>(done) != input.size)
                 Fail(shown, "changed size while being read");
         }
+        if (in_place) in_place->Done(core, library);
         std::string line = (member.replacing ? "replaced " : "added ") + ShownText(member.shown);
         if (member.long_name && options.verbosity > 1) line += " as " + ShownText(member.stored);
         report->push_back(line + " (" + Number(done) + " bytes)");
@@ -483,6 +546,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
     if (plan.write_table) {
         const std::string text = TableText(plan.lines);
         size_t at = 0;
+        ReplaceInPlace in_place(core, kTableMember);
         WriteMember(core, kTableMember, library, library, 0, 0, progress, behind,
                     [&](uint8_t* buffer, uint16_t count) -> uint16_t {
                         const size_t n = std::min<size_t>(count, text.size() - at);
@@ -490,6 +554,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
                         at += n;
                         return static_cast<uint16_t>(n);
                     });
+        in_place.Done(core, library);
     }
 }
 
@@ -508,13 +573,20 @@ InputSet Inputs(const AddRequest& request) {
         if (request.paths.size() != 1) Fail("", "--as names one file only", kExitUsage);
         const std::string& path = request.paths.front();
         if (path != "-" &&
-            IsDirectory(request.directory.empty() ? path : request.directory + "/" + path))
+            IsDirectory(request.directory.empty() || path.front() == '/' || path.front() == '\\'
+                            ? path
+                            : request.directory + "/" + path))
             Fail(path, "is a folder: --as names one file");
     } else {
         for (const std::string& path : request.paths)
             if (path == "-") Fail("", "standard input (-) needs --as NAME", kExitUsage);
     }
-    return CollectInputs(request.paths, request.directory);
+    InputSet inputs = CollectInputs(request.paths, request.directory);
+    if (request.as_name.empty())
+        for (const auto& [path, name] : inputs.stored_as)
+            std::fprintf(stderr, "txlib: %s: stored as %s, its last part\n",
+                         EscapeControls(path).c_str(), ShownText(name).c_str());
+    return inputs;
 }
 
 constexpr char kThroughLink[] =
@@ -555,6 +627,18 @@ void MakeFolders(const std::string& path, std::vector<std::string>* made) {
 }
 
 } // namespace
+
+void RequireLibrary(const std::string& library, bool suggest_create) {
+    if (!FileExistsOnDisk(library))
+        Fail(library, suggest_create ? "no such library (txlib create makes one)" : "no such file");
+}
+
+std::vector<const MemberView*> SelectMembers(const LibraryView& view,
+                                             const std::vector<std::string>& arguments, bool all,
+                                             const std::string& library,
+                                             const std::string& nothing) {
+    return Select(view, arguments, all, library, nothing);
+}
 
 void CheckContainer(const std::string& name, const uint8_t* data, size_t available, uint64_t size,
                     bool entries) {
@@ -669,25 +753,27 @@ bool MapExtractTarget(const std::string& prefix, const std::string& name, char s
 }
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
-    size_t p = 0, n = 0;
-    size_t star = std::string::npos, resume = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            resume = n;
-        } else if (star != std::string::npos) {
-            p = star + 1;
-            n = ++resume;
+    // reach[n]: the pattern so far matches the first n characters of the
+    // name. '*' and '?' stay within one part of a long name; "**" crosses
+    // the backslashes between parts.
+    std::vector<char> reach(name.size() + 1, 0), next(name.size() + 1);
+    reach[0] = 1;
+    for (size_t p = 0; p < pattern.size(); ++p) {
+        std::fill(next.begin(), next.end(), 0);
+        if (pattern[p] == '*') {
+            const bool across = p + 1 < pattern.size() && pattern[p + 1] == '*';
+            while (p + 1 < pattern.size() && pattern[p + 1] == '*')
+                ++p;
+            for (size_t n = 0; n <= name.size(); ++n)
+                next[n] = reach[n] || (n > 0 && next[n - 1] && (across || name[n - 1] != '\\'));
         } else {
-            return false;
+            for (size_t n = 0; n < name.size(); ++n)
+                next[n + 1] =
+                    reach[n] && (pattern[p] == '?' ? name[n] != '\\' : pattern[p] == name[n]);
         }
+        reach.swap(next);
     }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
+    return reach[name.size()] != 0;
 }
 
 nlohmann::ordered_json LibraryInfoJson(const std::string& path, uint32_t base) {
@@ -894,7 +980,7 @@ int CommandCreate(const Options& options, const std::string& library, int kind,
 }
 
 int CommandAdd(const Options& options, const std::string& library, const AddRequest& request) {
-    RequireLibrary(library);
+    RequireLibrary(library, true);
     WriteLock lock(library);
     const std::vector<uint8_t> start = InputFile(library).ReadRange(0, 4);
     if (LooksLikeExecutable(start.data(), start.size()))
@@ -914,7 +1000,9 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
         const LibraryView view(core);
         plan = PlanAdd(&view, record, record->header->kind, inputs, request.as_name, library);
         // One growth makes room for the whole command.
-        step = std::max(kLeastCapacity, plan.entries - record->header->capacity);
+        const int capacity =
+            plan.compact_first ? std::max(kLeastCapacity, plan.live) : record->header->capacity;
+        step = std::max(kLeastCapacity, plan.entries - capacity);
     }
     if (plan.members.empty() && !plan.write_table) {
         PrintReport(options, inputs, {});
@@ -929,7 +1017,15 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
 
     OutputFile out(library);
     out.Open();
-    out.CopyFrom(library, static_cast<uint64_t>(library_size));
+    if (plan.compact_first) {
+        const LibrarySnapshot snapshot = TakeSnapshot(library);
+        Progress quiet(options, 0);
+        WriteCompacted(library, snapshot, LiveEntries(snapshot, library), std::nullopt, out, quiet);
+        if (options.verbosity > 0)
+            std::printf("%s: compacted first, to make room in its directory\n", library.c_str());
+    } else {
+        out.CopyFrom(library, static_cast<uint64_t>(library_size));
+    }
     out.Close();
     out.KeepModeOf(library);
     std::vector<std::string> report;
@@ -945,6 +1041,30 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
     PrintReport(options, inputs, report);
     return 0;
 }
+
+namespace {
+
+// Whether -k or --keep-newer-files keeps the file at `target` in place of
+// the member `entry`: any file there, or one written later than the member
+// was (a member without a date is older than any file).
+bool KeepsFile(const ExtractRequest& request, const std::string& target,
+               const tx::DirEntry& entry) {
+    if (!request.keep_old && !request.keep_newer) return false;
+    if (!NameTaken(target)) return false;
+    if (request.keep_old) return true;
+    int16_t file;
+    if (!tx::DiskOpen(target.c_str(), kDiskReadShared, &file)) return false;
+    tx::DateTimeRecord when{};
+    const bool dated = tx::DiskGetFileTime(file, &when) != 0;
+    tx::DiskClose(file);
+    if (!dated) return false;
+    const uint32_t on_disk =
+        static_cast<uint32_t>(tx::PackFatDate(when)) << 16 | tx::PackFatTime(when);
+    const uint32_t stored = static_cast<uint32_t>(entry.date) << 16 | entry.time;
+    return on_disk > stored;
+}
+
+} // namespace
 
 int CommandExtract(const Options& options, const std::string& library,
                    const ExtractRequest& request) {
@@ -977,21 +1097,27 @@ int CommandExtract(const Options& options, const std::string& library,
 
     // Reads the entry chosen, by its index, from the container: the bytes
     // of that entry and no other, whatever its name leads a lookup to.
+    std::vector<uint8_t> buffer(kExtractChunk);
     auto copy = [&](const MemberView& member, auto write) {
         const tx::DirEntry& entry = record->directory[member.index];
         const std::string what = "cannot read member " + ShownText(member.name);
         if (!tx::FileSeekExact(record->container,
                                record->base_offset + static_cast<int32_t>(entry.offset)))
             Fail(library, CoreFailure(what));
-        std::vector<uint8_t> buffer(kChunk);
+        // The container is a file of its own (a disk handle): it is read in
+        // pieces larger than the virtual layer's 16-bit counts.
         uint32_t done = 0;
         while (done < entry.size) {
             const uint32_t left = entry.size - done;
-            const uint16_t want = left < kChunk ? static_cast<uint16_t>(left) : kChunk;
-            if (tx::FileRead(record->container, buffer.data(), want) != want)
+            const uint32_t want = left < kExtractChunk ? left : kExtractChunk;
+            uint32_t got = 0;
+            if (!tx::DiskRead(record->container, buffer.data(), want, &got) || got != want)
                 Fail(library, CoreFailure(what));
-            if (record->header->seed != tx::kSeedPlain) tx::XorBytes(buffer.data(), want, key);
-            write(buffer.data(), want);
+            if (record->header->seed != tx::kSeedPlain)
+                for (uint32_t at = 0; at < want; at += kChunk)
+                    tx::XorBytes(buffer.data() + at,
+                                 static_cast<uint16_t>(std::min<uint32_t>(kChunk, want - at)), key);
+            write(buffer.data(), static_cast<size_t>(want));
             done += want;
         }
     };
@@ -1008,7 +1134,7 @@ int CommandExtract(const Options& options, const std::string& library,
 #ifdef _WIN32
         _setmode(_fileno(stdout), _O_BINARY);
 #endif
-        copy(*chosen.front(), [](const uint8_t* data, uint16_t size) {
+        copy(*chosen.front(), [](const uint8_t* data, size_t size) {
             if (std::fwrite(data, 1, size, stdout) != size)
                 Fail("", "cannot write to standard output: " + ErrnoText());
         });
@@ -1026,6 +1152,9 @@ int CommandExtract(const Options& options, const std::string& library,
     std::string prefix = request.directory;
     if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') prefix += separator;
     std::vector<std::string> targets;
+    std::set<int> kept; // entries whose file -k keeps
+    const char* const kept_why = request.keep_old ? "it exists" : "it is newer than the member";
+    std::vector<std::string> skipped;               // their files
     std::map<std::string, const MemberView*> files; // as Windows compares names
     std::set<std::string> folders;
     uint64_t total = 0;
@@ -1035,9 +1164,9 @@ int CommandExtract(const Options& options, const std::string& library,
         if (!MapExtractTarget(prefix, member->name, separator, &mapped, &reason))
             Fail(library, "member \"" + ShownText(member->name) + "\" " + reason +
                               ": it would not be written inside the output directory" + nothing);
-        const size_t leaf = mapped.path.size() - (mapped.folder_paths.empty()
-                                                       ? prefix.size()
-                                                       : mapped.folder_paths.back().size() + 1);
+        const size_t leaf =
+            mapped.path.size() -
+            (mapped.folder_paths.empty() ? prefix.size() : mapped.folder_paths.back().size() + 1);
         if (leaf + kTemporarySuffixMax > kFileNameMax)
             Fail(mapped.path, "the name is longer than the " +
                                   Number(kFileNameMax - kTemporarySuffixMax) +
@@ -1069,9 +1198,12 @@ int CommandExtract(const Options& options, const std::string& library,
                               " have the same name if case is ignored: on Windows one file "
                               "would replace the other" +
                               nothing);
+        if (KeepsFile(request, target, record->directory[member->index])) {
+            kept.insert(member->index);
+            skipped.push_back(target);
+            continue;
+        }
         const std::string link = LinkBelow(prefix, target);
-        if (request.keep_old && NameTaken(target))
-            Fail(target, "exists, and -k keeps old files" + nothing);
         if (!link.empty()) Fail(link, kThroughLink + nothing);
         if (IsDirectory(target)) Fail(target, "is a folder" + nothing);
         if (SameFile(target, library))
@@ -1079,8 +1211,11 @@ int CommandExtract(const Options& options, const std::string& library,
                                                       : "is the library read") +
                              ", which extraction never replaces" + nothing);
         targets.push_back(target);
-        total += record->directory[member->index].size;
+        if (kept.count(member->index) == 0) total += record->directory[member->index].size;
     }
+    std::vector<const MemberView*> writing;
+    for (const MemberView* member : chosen)
+        if (kept.count(member->index) == 0) writing.push_back(member);
     for (const std::string& folder : folders)
         if (files.count(folder))
             Fail(library,
@@ -1095,8 +1230,11 @@ int CommandExtract(const Options& options, const std::string& library,
     Progress progress(options, total);
     try {
         MakeFolders(prefix, &made);
-        for (size_t i = 0; i < chosen.size(); ++i) {
-            const MemberView& member = *chosen[i];
+        for (const std::string& target : skipped)
+            if (options.verbosity > 0)
+                std::printf("skipped %s: %s\n", EscapeControls(target).c_str(), kept_why);
+        for (size_t i = 0; i < writing.size(); ++i) {
+            const MemberView& member = *writing[i];
             const std::string& target = targets[i];
             const size_t slash = target.find_last_of("/\\");
             if (slash != std::string::npos && slash >= prefix.size())
@@ -1107,13 +1245,17 @@ int CommandExtract(const Options& options, const std::string& library,
             if (!link.empty()) Fail(link, kThroughLink);
             OutputFile out(target);
             out.Open();
-            copy(member, [&](const uint8_t* data, uint16_t size) {
+            copy(member, [&](const uint8_t* data, size_t size) {
                 out.Write(data, size);
                 progress.Add(size);
             });
             out.Close();
-            if (request.keep_old && NameTaken(target))
-                Fail(target, "exists, and -k keeps old files");
+            // A file that appeared meanwhile is kept as well.
+            if (KeepsFile(request, target, record->directory[member.index])) {
+                if (options.verbosity > 0)
+                    std::printf("skipped %s: %s\n", EscapeControls(target).c_str(), kept_why);
+                continue;
+            }
             // Two names this command wrote can be one file where the system
             // gives files other names too (Windows' short names): the file
             // of the first member is not replaced by the second's.

@@ -22,6 +22,22 @@ namespace txlib {
 void CheckContainer(const std::string& name, const uint8_t* data, size_t available, uint64_t size,
                     bool entries);
 
+// Fails unless `library` exists: "no such file", or with `suggest_create`
+// a word that create makes one.
+void RequireLibrary(const std::string& library, bool suggest_create);
+
+class LibraryView;
+struct MemberView;
+
+// The entries that names and patterns select, each once, in the order
+// named; with no names, every member but the long-name table (and with
+// `all` every entry). A name or pattern that selects nothing fails, its
+// message ending in `nothing`.
+std::vector<const MemberView*> SelectMembers(const LibraryView& view,
+                                             const std::vector<std::string>& arguments, bool all,
+                                             const std::string& library,
+                                             const std::string& nothing);
+
 // Whether `name` (Windows-1252) can be stored as a member name: 1 to 12
 // characters, none of them a control character or one of \ / : * ? " < > |,
 // not "." or "..", not beginning with the deleted-entry mark 0xE5. Sets the
@@ -53,7 +69,8 @@ bool MapExtractTarget(const std::string& prefix, const std::string& name, char s
                       ExtractTarget* target, std::string* reason);
 
 // Whether a '*' and '?' pattern matches a name, both already case-folded:
-// '*' matches any run of characters (backslashes too), '?' any one.
+// '*' matches any run of characters and '?' any one character within one
+// part of a long name (no backslash); "**" matches any run, backslashes too.
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
 // "info" on a library container, or on the one embedded at `base` in a
@@ -84,8 +101,9 @@ struct AddRequest {
 
 struct ExtractRequest {
     std::vector<std::string> names; // names and patterns; empty for all
-    std::string directory = ".";    // -d
-    bool keep_old = false;          // -k: refuse to replace an existing file
+    std::string directory = ".";    // -C (or -d): the folder written into
+    bool keep_old = false;          // -k: skip each member whose file exists
+    bool keep_newer = false;        // --keep-newer-files: skip those whose file is newer
     bool to_stdout = false;         // -O: the one member's bytes to standard output
 };
 

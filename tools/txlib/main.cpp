@@ -2,12 +2,15 @@
 // containers, and reads and patches a launcher's configuration slots and its
 // embedded library.
 #include "commands.h"
+#include "deletecompact.h"
 #include "errortext.h"
 #include "console.h"
 #include "failure.h"
+#include "files.h"
 #include "librarytools.h"
 #include "resourcescommand.h"
 #include "slotvalues.h"
+#include "spool.h"
 #include "systemfiles.h"
 #include "text.h"
 #include "txversion.h"
@@ -17,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,15 +30,16 @@ namespace {
 constexpr const char kVersion[] = "txlib " TX_VERSION;
 
 constexpr const char kDescription[] =
-    "txlib: library containers (create, list, add, extract, info) and launcher programs\n"
-    "(slots, resources, embed, unembed, info). A library that is only read may be a program with\n"
-    "an embedded library. Each command has its own help: txlib COMMAND --help.";
+    "txlib: library containers (create, list, add, extract, delete, compact, info) and\n"
+    "launcher programs (slots, resources, embed, unembed, info). A library that is only\n"
+    "read may be a program with an embedded library, or - for standard input. Each\n"
+    "command has its own help: txlib COMMAND --help.";
 
 constexpr const char kFooter[] =
-    "Exit status: 0 done, 1 wrong command line, 2 failed. A failed create, add, slots\n"
-    "--set, resources, embed or unembed writes nothing. A failed extract keeps the files\n"
-    "it wrote before the failure, each whole, and names them; no file is ever left\n"
-    "half written.\n"
+    "Exit status: 0 done, 1 wrong command line, 2 failed. A failed create, add, delete,\n"
+    "compact, slots --set, resources, embed or unembed writes nothing. A failed extract\n"
+    "keeps the files it wrote before the failure, each whole, and names them; no file\n"
+    "is ever left half written.\n"
     "A command that writes a library or a program waits while another txlib writes\n"
     "the same file, at most 60 seconds, then fails with status 2 and writes nothing.\n"
     "It writes through a symbolic link to its target, keeps the file's mode, owner\n"
@@ -42,18 +47,30 @@ constexpr const char kFooter[] =
     "or, unless run as root, belongs to another user. On Linux a path that holds a\n"
     "backslash is refused: the library layer would read it as a folder separator.";
 
+// How names and patterns select members, for list, extract and delete.
+constexpr const char kPatternNotes[] =
+    "A NAME is looked up as the launcher does, ignoring case; / may stand for \\.\n"
+    "* and ? match within one folder level of a long name, ** across levels.";
+
 constexpr const char kListNotes[] =
     "Control characters in names are shown escaped, as ls -b shows them (\\033).\n"
     "Two live entries whose names are the same if case is ignored are named on\n"
     "standard error.";
 
 constexpr const char kExtractNotes[] =
-    "A file that exists is replaced by the member of its name, unless -k is given.\n"
+    "A file that exists is replaced by the member of its name, unless -k (or\n"
+    "--keep-newer-files) keeps it: each file kept is named, and the others extracted.\n"
     "A symbolic link inside DIR, to a folder or where a file goes, is refused.\n"
     "The library read, or the program that holds it, is never replaced. Extracting\n"
     "all members is refused when two live entries have the same name if case is\n"
     "ignored (on Windows one file would replace the other), and so is extracting\n"
     "two such members.";
+
+constexpr const char kAddNotes[] =
+    "A path that is absolute or leaves the folder (..) is stored under its last part,\n"
+    "and one line says so. A member replaced keeps its directory entry; when new\n"
+    "members would overflow a directory holding deleted entries, the library is\n"
+    "compacted first.";
 
 [[noreturn]] void Usage(const std::string& message, const std::string& command = "") {
     txlib::Fail("",
@@ -94,8 +111,11 @@ struct Line {
     std::vector<std::string> sets, paths, names;
     txlib::ResourceRequest resources;
     std::vector<std::string> resource_sets;
-    bool any_kind = false, all = false, json = false, keep_old = false, to_stdout = false;
+    bool any_kind = false, all = false, json = false, keep_old = false, keep_newer = false,
+         to_stdout = false, set_name = false;
 };
+
+int Dispatch(const CLI::App& app, Line& line, const txlib::Options& options);
 
 int Run(int argc, char** argv) {
     txlib::Options options;
@@ -131,6 +151,8 @@ int Run(int argc, char** argv) {
     Once(embed->add_option("-o,--output", line.out, "the program to write (neither EXE nor LIB)"))
         ->required();
     Once(embed->add_flag("--any-kind", line.any_kind, "also a library whose kind is not 0"));
+    Once(embed->add_flag("--name", line.set_name,
+                         "set slots 3 and 7 (library and host) to OUT's file name"));
 
     CLI::App* unembed = command("unembed", "write a program's embedded library out to a file");
     unembed->add_option("EXE", line.exe, "the launcher program")->required();
@@ -161,10 +183,11 @@ int Run(int argc, char** argv) {
     create->add_option("PATH", line.paths,
                        "files and folders to put in; each is named by its path as given");
     Once(create->add_option("--kind", line.kind, "the library's kind (0 by default)"));
-    Once(create->add_option("-C,--directory", line.in_directory, "take the paths relative to DIR"));
+    Once(create->add_option("-C,--directory", line.in_directory,
+                            "the folder the paths are read from, relative to it"));
 
     CLI::App* list = command("list", "the members of a library");
-    list->footer(std::string(kListNotes) + "\n\n" + kFooter);
+    list->footer(std::string(kPatternNotes) + "\n" + kListNotes + "\n\n" + kFooter);
     list->add_option("LIB", line.library, "the library, or a program holding one")->required();
     list->add_option("NAME", line.names, "members to show, by name or * and ? pattern");
     Once(list->add_flag("-a,--all", line.all,
@@ -173,26 +196,40 @@ int Run(int argc, char** argv) {
 
     CLI::App* add = command("add", "add or replace members, keeping each file's date and time");
     add->add_option("LIB", line.library, "the library file")->required();
+    add->footer(std::string(kAddNotes) + "\n\n" + kFooter);
     add->add_option("PATH", line.paths,
                     "files and folders, each named by its path as given; - for standard input")
         ->required();
     Once(add->add_option("--as", line.as_name, "the member name of the one file"));
-    Once(add->add_option("-C,--directory", line.in_directory, "take the paths relative to DIR"));
+    Once(add->add_option("-C,--directory", line.in_directory,
+                         "the folder the paths are read from, relative to it"));
+
+    CLI::App* remove = command("delete", "remove members; the library is rewritten without them");
+    remove->footer(std::string(kPatternNotes) +
+                   "\nThe long-name table loses the lines of the members removed.\n\n" + kFooter);
+    remove->add_option("LIB", line.library, "the library file")->required();
+    remove->add_option("NAME", line.names, "members to remove, by name or pattern")->required();
+
+    CLI::App* compact =
+        command("compact", "rewrite a library without its deleted entries and unused bytes");
+    compact->add_option("LIB", line.library, "the library file")->required();
 
     CLI::App* extract = command(
         "extract", "write members (all by default) as files, with their folders, dates and times");
-    extract->footer(std::string(kExtractNotes) + "\n\n" + kFooter);
+    extract->footer(std::string(kPatternNotes) + "\n" + kExtractNotes + "\n\n" + kFooter);
     extract->add_option("LIB", line.library, "the library, or a program holding one")->required();
     extract->add_option("MEMBER", line.names, "members to write, by name or * and ? pattern");
-    CLI::Option* directory = Once(
-        extract->add_option("-d,--directory", line.directory, "write into DIR (made if missing)"));
-    CLI::Option* keep =
-        Once(extract->add_flag("-k,--keep-old-files", line.keep_old,
-                               "refuse to replace a file that exists (nothing is written then)"));
+    CLI::Option* directory = Once(extract->add_option(
+        "-C,-d,--directory", line.directory, "write into DIR (made if missing); -d is the same"));
+    CLI::Option* keep = Once(extract->add_flag("-k,--keep-old-files", line.keep_old,
+                                               "skip each member whose file exists, and name it"));
+    CLI::Option* keep_newer = Once(extract->add_flag(
+        "--keep-newer-files", line.keep_newer, "skip each member whose file was written after it"));
     Once(extract->add_flag("-O,--to-stdout", line.to_stdout,
                            "write the one member's bytes to standard output"))
         ->excludes(directory)
-        ->excludes(keep);
+        ->excludes(keep)
+        ->excludes(keep_newer);
 
     // The first word that is not an option names the command.
     bool help = false, named = false;
@@ -273,8 +310,37 @@ int Run(int argc, char** argv) {
         return txlib::CommandResources(options, line.exe, line.resources);
     }
     if (embed->parsed())
-        return txlib::CommandEmbed(options, line.exe, line.library, line.out, line.any_kind);
+        return txlib::CommandEmbed(options, line.exe, line.library, line.out, line.any_kind,
+                                   line.set_name);
     if (unembed->parsed()) return txlib::CommandUnembed(options, line.exe, line.out);
+    // A command that only reads takes a library from a pipe too; a path
+    // that leads nowhere is no such file.
+    if (info->parsed() || list->parsed() || extract->parsed()) {
+        std::string& read = info->parsed() ? line.file : line.library;
+        if (read != "-" && !txlib::FileExistsOnDisk(read)) txlib::Fail(read, "no such file");
+        const txlib::SpooledLibrary spooled(read);
+        if (spooled.Path() == read) return Dispatch(app, line, options);
+        // Messages name the input, not the temporary file.
+        const std::string given = read == "-" ? "standard input" : read;
+        read = spooled.Path();
+        try {
+            return Dispatch(app, line, options);
+        } catch (txlib::Failure& failure) {
+            if (failure.file == read) failure.file = given;
+            throw;
+        }
+    }
+    return Dispatch(app, line, options);
+}
+
+// Runs the command parsed.
+int Dispatch(const CLI::App& app, Line& line, const txlib::Options& options) {
+    const CLI::App* info = app.get_subcommand("info");
+    const CLI::App* create = app.get_subcommand("create");
+    const CLI::App* list = app.get_subcommand("list");
+    const CLI::App* add = app.get_subcommand("add");
+    const CLI::App* remove = app.get_subcommand("delete");
+    const CLI::App* compact = app.get_subcommand("compact");
     if (info->parsed()) return txlib::CommandInfo(options, line.file);
     if (create->parsed()) {
         txlib::AddRequest request{line.paths, "", line.in_directory};
@@ -289,10 +355,12 @@ int Run(int argc, char** argv) {
         return txlib::CommandAdd(options, line.library,
                                  txlib::AddRequest{line.paths, line.as_name, line.in_directory});
     }
+    if (remove->parsed()) return txlib::CommandDelete(options, line.library, line.names);
+    if (compact->parsed()) return txlib::CommandCompact(options, line.library);
     if (line.to_stdout && line.names.size() != 1) Usage("-O writes one MEMBER, named", "extract");
-    return txlib::CommandExtract(
-        options, line.library,
-        txlib::ExtractRequest{line.names, line.directory, line.keep_old, line.to_stdout});
+    return txlib::CommandExtract(options, line.library,
+                                 txlib::ExtractRequest{line.names, line.directory, line.keep_old,
+                                                       line.keep_newer, line.to_stdout});
 }
 
 // What a command printed must have reached its destination: output lost to

@@ -171,6 +171,28 @@ void Walker::Folder(const std::string& disk, const std::string& name) {
     walking.pop_back();
 }
 
+bool IsAbsolute(const std::string& path) {
+#ifdef _WIN32
+    if (path.size() >= 2 && path[1] == ':') return true;
+#endif
+    return !path.empty() && IsSeparator(path[0]);
+}
+
+// Whether a path may name something outside the folder it is relative to:
+// an absolute path, or one with a ".." part.
+bool LeavesFolder(const std::string& path) {
+    if (IsAbsolute(path)) return true;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = start;
+        while (end < path.size() && !IsSeparator(path[end]))
+            ++end;
+        if (path.compare(start, end - start, "..") == 0 && end - start == 2) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 } // namespace
 
 bool MemberNameOfPath(const std::string& path, std::string* name, std::string* reason) {
@@ -218,6 +240,39 @@ InputSet CollectInputs(const std::vector<std::string>& paths, const std::string&
             continue;
         }
         std::string name, reason;
+        if (LeavesFolder(path)) {
+            // Named from anywhere: stored under its last part, a folder's
+            // contents under it; links inside it may not lead out of it.
+            const std::string disk = IsAbsolute(path) ? path : Join(directory, path);
+            const std::string canonical = Canonical(disk);
+            if (canonical.empty()) Fail(path, "cannot open: no such file or folder");
+            // A ".." that comes back inside the folder leaves the path's
+            // name as it would be without it.
+            const std::string& root = walker.root;
+            if (!IsAbsolute(path) && canonical.size() > root.size() + 1 &&
+                canonical.compare(0, root.size(), root) == 0 &&
+                IsSeparator(canonical[root.size()]) &&
+                MemberNameOfPath(canonical.substr(root.size() + 1), &name, &reason)) {
+                walker.Add(disk, name);
+                continue;
+            }
+            size_t end = canonical.size();
+            while (end > 0 && IsSeparator(canonical[end - 1]))
+                --end;
+            size_t start = end;
+            while (start > 0 && !IsSeparator(canonical[start - 1]))
+                --start;
+            const std::string last = canonical.substr(start, end - start);
+            if (last.empty() || last.back() == ':')
+                Fail(path, "has no name to be stored under; give one with --as");
+            if (!PartName(last, &name, &reason)) Fail(path, reason);
+            const std::string saved = walker.root;
+            walker.root = canonical;
+            walker.Add(disk, name);
+            walker.root = saved;
+            set.stored_as.emplace_back(path, name);
+            continue;
+        }
         if (!MemberNameOfPath(path, &name, &reason)) Fail(path, reason);
         walker.Add(Join(directory, path), name);
     }

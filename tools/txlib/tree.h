@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace txlib {
@@ -18,15 +19,21 @@ struct SourceFile {
 struct InputSet {
     std::vector<SourceFile> files;
     std::vector<std::string> empty_folders; // folders holding nothing, as disk paths
+    // Paths named from outside the folder (absolute, or with a ".." part),
+    // each with the name it is stored under: its last part.
+    std::vector<std::pair<std::string, std::string>> stored_as;
 };
 
 // Collects the files under each path, relative to `directory` (-C DIR; empty
 // for the current directory). A folder is walked depth first, its entries
-// in byte order of their names. "-" stands for standard input. Refused,
-// with Failure (status 2) before anything is written: absolute paths, ".."
-// parts, names that Windows-1252 cannot hold, links that lead outside the
-// directory or back into a folder being walked, and anything that is
-// neither a file nor a folder.
+// in byte order of their names. "-" stands for standard input. A path that
+// is absolute or leaves the directory through a ".." part is stored under
+// its last part (after links and ".." are resolved), a folder's contents
+// below that name.
+// Refused, with Failure (status 2) before anything is written: names that
+// Windows-1252 cannot hold, links that lead outside the directory (or the
+// folder named from outside) or back into a folder being walked, and
+// anything that is neither a file nor a folder.
 InputSet CollectInputs(const std::vector<std::string>& paths, const std::string& directory);
 
 // The member name of a relative path as given: its parts in Windows-1252

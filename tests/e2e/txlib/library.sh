@@ -1,5 +1,5 @@
 # Library round trips: create, add, list, extract with dates and times kept;
-# replacing a member leaves the old entry deleted; a full directory grows.
+# replacing a member takes the old one's entry; a full directory grows.
 . "$(dirname "$0")/common.sh"
 
 txlib create app.lib
@@ -44,7 +44,8 @@ same_file c.dat ex/DATA.FIC "extracted DATA.FIC"
 [ "$(mtime ex/DATA.FIC)" -eq "$(mtime c.dat)" ] || fail "DATA.FIC lost its date and time"
 (cd ex && no_leftovers "extract")
 
-# Replacing: the old entry stays, deleted; the new one is listed.
+# Replacing: the new member takes the old one's entry, and no deleted entry
+# is left.
 printf 'second, longer text\n' >a.txt
 touch -d '2025-06-07 08:09:10' a.txt
 txlib add app.lib a.txt
@@ -53,14 +54,22 @@ expect_line "replaced A.TXT (20 bytes)" "replace"
 txlib list app.lib
 expect_match '^A\.TXT +20  2025-06-07 08:09:10$' "the replacing member"
 [ "$(grep -c '^A\.TXT' out)" -eq 1 ] || fail "list shows the replaced member"
-txlib list app.lib --all
-expect_match '^\?\.TXT +11  2024-03-05 10:20:30  deleted$' "the replaced entry, deleted"
-expect_match '^A\.TXT +20  2025-06-07 08:09:10  member$' "the replacing entry"
+txlib -v list app.lib --all
+expect_match '^A\.TXT +20  2025-06-07 08:09:10      0 .*  member ' "the replacing entry"
+if grep -q deleted out; then fail "replacing left a deleted entry"; fi
 txlib list app.lib --json --all
 tr -d ' \n' <out >json
 grep -qF '"name":"A.TXT","stored":"A.TXT","state":"member","size":20,' json || fail "json"
-# The stored name keeps the deleted-entry mark 0xE5, in UTF-8.
-grep -qF '"name":"?.TXT","stored":"'"$(printf '\303\245')"'.TXT","state":"deleted","size":11,' json ||
+# An entry deleted as the launcher deletes one: the stored name keeps the
+# deleted-entry mark 0xE5, in UTF-8.
+cp app.lib deleted.lib
+patch deleted.lib 128 '\345'
+patch deleted.lib $((128 + 17)) '\000\000'
+txlib list deleted.lib --all
+expect_match '^\?\.TXT +20  2025-06-07 08:09:10  deleted$' "the deleted entry"
+txlib list deleted.lib --json --all
+tr -d ' \n' <out >json
+grep -qF '"name":"?.TXT","stored":"'"$(printf '\303\245')"'.TXT","state":"deleted","size":20,' json ||
     fail "json of the deleted entry"
 rm -f ex/A.TXT
 txlib extract app.lib a.txt -d ex
@@ -79,7 +88,7 @@ done
 txlib add app.lib -C many $(cd many && echo *)
 expect_status 0 "adding 30 members"
 txlib info app.lib
-expect_match '^directory: +60 entries, 34 used: 33 members, 1 deleted$' "the grown directory"
+expect_match '^directory: +60 entries, 33 used: 33 members, 0 deleted$' "the grown directory"
 # The output directory is made when missing, with its parents.
 txlib extract app.lib -d again/deeper
 expect_status 0 "extract after growth"

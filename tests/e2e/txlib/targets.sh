@@ -10,7 +10,6 @@ txlib create S.LIB -C src DOCS A.TXT
 
 # A linked folder, a linked file and a link that leads nowhere, each in the
 # way of a member: refused, nothing written outside, the link left as it is.
-# With -k a link that leads nowhere is a file that exists.
 while read -r link to options; do
     rm -rf dest outside && mkdir dest outside
     ln -s "$to" "dest/$link"
@@ -25,9 +24,18 @@ while read -r link to options; do
 done <<'CASES'
 DOCS ../outside
 A.TXT ../outside/A.TXT
-A.TXT ../outside/A.TXT -k
 CASES
-[ "$TXLIB_MODE" = wine ] || grep -qF 'and -k keeps old' err || fail "-k: a link to nothing"
+
+# With -k a link that leads nowhere is a file that exists: kept, and named.
+rm -rf dest outside && mkdir dest outside
+ln -s ../outside/A.TXT dest/A.TXT
+txlib extract S.LIB -d dest -k
+[ -z "$(ls outside)" ] || fail "-k: written outside: $(ls outside)"
+if [ "$TXLIB_MODE" != wine ]; then
+    expect_status 0 "-k over a link to nothing"
+    expect_line "skipped dest/A.TXT: it exists" "-k: a link to nothing"
+    [ -L dest/A.TXT ] || fail "-k: the link was replaced"
+fi
 
 # Two members that the system may take for one file: on Windows (Wine)
 # REPO~33M.TXT is the short name of REPORTFINALX.TXT. Either both are

@@ -101,7 +101,7 @@ TEST(LongNameTable, WhichNamesAreLongAndWhichAreRefused) {
     }
 }
 
-TEST(Patterns, StarAndQuestionMark) {
+TEST(Patterns, StarAndQuestionMarkStayWithinAPartAndTwoStarsCross) {
     struct Case {
         const char* pattern;
         const char* name;
@@ -110,8 +110,13 @@ TEST(Patterns, StarAndQuestionMark) {
     const Case cases[] = {
         {"F0000*", "F00001.TXT", true},
         {"F0000*", "F0001.TXT", false},
-        {"*.TXT", "A\\B\\C.TXT", true},
-        {"A\\*", "A\\B\\C.TXT", true},
+        // '*' and '?' stay within one part of a long name; "**" crosses parts.
+        {"*.TXT", "A\\B\\C.TXT", false},
+        {"**.TXT", "A\\B\\C.TXT", true},
+        {"A\\*", "A\\B\\C.TXT", false},
+        {"A\\*\\*.TXT", "A\\B\\C.TXT", true},
+        {"A\\**", "A\\B\\C.TXT", true},
+        {"A?B\\C.TXT", "A\\B\\C.TXT", false},
         {"?.TXT", "A.TXT", true},
         {"?.TXT", "AB.TXT", false},
         {"*", "", true},
