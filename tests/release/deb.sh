@@ -37,6 +37,16 @@ same_lines "the package's files" expected contents
 # lintian finds nothing, but the tags that the package's overrides explain.
 if command -v lintian >/dev/null 2>&1; then
     lintian --pedantic -I -E "$package" 2>&1 | grep -v '^running with root privileges' >lintian.out
+    # Whether the compiler splits the word the spelling override explains
+    # changes from build to build, so that override may go unused. The
+    # hardening lintian looks for comes with the release build's optimisation
+    # (native-release, which scripts/package and scripts/test use): a debug
+    # build's package is judged on everything else.
+    drop='unused-override spelling-error-in-binary|^N: [0-9]+ hints? overridden'
+    grep -q '^CMAKE_BUILD_TYPE:[A-Z]*=Release$' "$TXREL_BUILD/CMakeCache.txt" ||
+        drop="$drop|hardening-no-(bindnow|fortify-functions)"
+    grep -vE "$drop" lintian.out >lintian.kept || true
+    mv lintian.kept lintian.out
     [ -s lintian.out ] && fail "lintian: $(cat lintian.out)"
 else
     fail "lintian is missing: run scripts/setup"
@@ -50,7 +60,9 @@ TZ=UTC ar tv "$package" | grep -vF " $(TZ=UTC date -d "@$epoch" '+%b %e %H:%M %Y
     fail "members of the package not dated $stamp: $(cat misdated)"
 for member in $(ar t "$package"); do
     case $member in
-    *.tar.*) ar p "$package" "$member" | TZ=UTC tar -tv --full-time | grep -vF " $stamp " ;;
+    *.tar.gz) ar p "$package" "$member" | gzip -dc | TZ=UTC tar -tv --full-time | grep -vF " $stamp " ;;
+    *.tar.xz) ar p "$package" "$member" | xz -dc | TZ=UTC tar -tv --full-time | grep -vF " $stamp " ;;
+    *.tar.*) echo "$member: a compression this check does not read" ;;
     esac
 done >misdated
 [ -s misdated ] && fail "entries not dated $stamp: $(cat misdated)"

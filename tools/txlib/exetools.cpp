@@ -293,27 +293,8 @@ int CommandSlots(const Options& options, const std::string& exe,
         std::string value, error;
         if (!ArgumentText(argument, &value, &error))
             Fail(exe, "the value of slot " + std::to_string(slot->id) + " " + error);
-        const auto first = image.strings.find(slot->id);
-        if (first == image.strings.end()) Fail(exe, "has no string " + std::to_string(slot->id));
-        const std::vector<StringEntry>* seconds = nullptr;
-        if (slot->second) {
-            const auto it = image.strings.find(slot->second);
-            if (it == image.strings.end() || it->second.size() != first->second.size())
-                Fail(exe, "has no string " + std::to_string(slot->second) + " beside string " +
-                              std::to_string(slot->id));
-            seconds = &it->second;
-        }
-        for (size_t copy = 0; copy < first->second.size(); ++copy) {
-            const StringEntry& a = first->second[copy];
-            const StringEntry* b = seconds ? &(*seconds)[copy] : nullptr;
-            std::string stored_a, stored_b;
-            if (!EncodeSlot(*slot, value, a.length, b ? b->length : 0, &stored_a, &stored_b,
-                            &error))
-                Fail(exe, "slot " + std::to_string(slot->id) + ": the value " + error +
-                              "; nothing written");
-            patches.push_back(EntryPatch(a, stored_a));
-            if (b) patches.push_back(EntryPatch(*b, stored_b));
-        }
+        const std::vector<Patch> slot_patches = SlotPatches(exe, image, key, value);
+        patches.insert(patches.end(), slot_patches.begin(), slot_patches.end());
     }
     const SignatureRemoval unsigned_program = RemoveSignature(*program);
     patches.insert(patches.end(), unsigned_program.patches.begin(), unsigned_program.patches.end());
@@ -325,7 +306,7 @@ int CommandSlots(const Options& options, const std::string& exe,
         out.Commit(exe);
     }
     if (unsigned_program.removed)
-        std::fprintf(stderr, "txlib: %s: %s\n", exe.c_str(), kSignatureRemoved);
+        std::fprintf(stderr, "txlib: %s: %s\n", EscapeControls(exe).c_str(), kSignatureRemoved);
     if (options.json || options.verbosity > 0) {
         // What the launcher now reads, from the file as written.
         const InputFile written(exe);
