@@ -7,7 +7,7 @@
 #include "diskfile/filetime.h"
 #include "launcher/modules.h"
 #include "support/memory.h"
-#include "vfile/devicename.h"
+#include "support/names.h"
 #include "vfile/virtual.h"
 
 #include <cstdio>

@@ -38,7 +38,7 @@ int32_t FindSectionHeader(const uint8_t* buffer, size_t length);
 // separator, no wildcard, control or other character a file name cannot
 // hold, not ending in a dot or a space (which Windows drops, so that "..",
 // "..." or "  " would name the directory or another file), and not a device
-// name (CON.DLL, NUL.DLL, COM1.DLL...: see vfile/devicename.h).
+// name (CON.DLL, NUL.DLL, COM1.DLL...: see support/names.h).
 bool PlainFileName(const char* name);
 
 // Brings directory\name up to date from the member `name` of the library

@@ -74,12 +74,6 @@ int StripMemberPrefix(char* path);
 // characters, into `out` (max_length + 1 bytes).
 void MemberPathOf(char* out, const char* path, int16_t max_length);
 
-// The letters a to z upper-cased, every other byte as it is: the case of
-// member names and paths is folded this way whatever the code page.
-inline char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // Copies at most `count` characters and stores a NUL at destination[count].
 char* CopyBounded(char* destination, const char* source, uint16_t count);
 

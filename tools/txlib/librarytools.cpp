@@ -23,7 +23,7 @@
 #include "diskfile/filetime.h"
 #include "library/container.h"
 #include "library/libtable.h"
-#include "vfile/devicename.h"
+#include "support/names.h"
 #include "vfile/virtual.h"
 
 #include <algorithm>

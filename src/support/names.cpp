@@ -1,8 +1,7 @@
-// Device names: one rule for every place that turns a stored name into a
+// Name rules. Device names: one rule for every place that turns a stored name into a
 // file name (runtime modules extracted by the launcher, members extracted by
 // the library tool).
-#include "vfile/devicename.h"
-#include "vfile/virtual.h"
+#include "support/names.h"
 
 #include <cstring>
 

@@ -1,7 +1,14 @@
-// Names that Windows takes for devices rather than files.
+// Name rules that every layer shares: the case folding of names, and the
+// names that Windows takes for devices rather than files.
 #pragma once
 
 namespace tx {
+
+// The letters a to z upper-cased, every other byte as it is: the case of
+// member names and paths is folded this way whatever the code page.
+inline char UpperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Whether Windows would open the device CON, PRN, AUX, NUL, CONIN$, CONOUT$,
 // COM0..COM9 or LPT0..LPT9 for the file name `name` (no directory part):
