@@ -1,6 +1,6 @@
 // The private folders of self-extraction, their marks, and the removal of
 // the folders that killed starts have left behind.
-#include "library/scratchdir.h"
+#include "launcher/scratchdir.h"
 
 #include "diskfile/diskfile.h"
 #include "diskfile/filetime.h"

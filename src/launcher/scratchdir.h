@@ -10,8 +10,9 @@
 // mark is locked belongs to a live start and is never touched.
 #pragma once
 
-#include "library/embedded.h"
+#include "launcher/extractmodule.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tx {

@@ -2,13 +2,14 @@
 // the extraction flags name are copied out of the library embedded in the
 // launcher's own file, into the launcher's directory or, when WIN.INI says
 // LOCAL other than N in section EXETORVIX, into the Windows directory.
-#include "library/selfextract.h"
+#include "launcher/selfextract.h"
+#include "launcher/extractmodule.h"
+#include "launcher/modules.h"
+#include "launcher/scratchdir.h"
 
 #include "diskfile/diskfile.h"
-#include "launcher/modules.h"
 #include "library/embedded.h"
 #include "library/libtable.h"
-#include "library/scratchdir.h"
 
 #include <cstring>
 
@@ -36,7 +37,6 @@ bool TargetDirectory(const char* own_path, char* directory) {
     const UINT length = GetWindowsDirectoryA(directory, kOwnPathSize);
     return length > 0 && length < static_cast<UINT>(kOwnPathSize);
 }
-
 } // namespace
 
 int SelfExtract(const char* flags, HINSTANCE instance) {

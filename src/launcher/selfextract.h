@@ -1,5 +1,6 @@
 // Self-extraction: copying the runtime modules named by the extraction flags
-// out of the library embedded in the launcher's own file.
+// out of the library embedded in the launcher's own file (see
+// library/embedded.h for how it is found).
 #pragma once
 
 #include "platform/win32.h"
