@@ -9,6 +9,10 @@
 //
 // A path whose first character is '|' names a member; any other path is a
 // disk path. Paths are copied into working buffers of 260 characters.
+//
+// This layer and library/ are one (see vfile/vfile.h): members are read
+// through the open-library table, and the table opens its containers through
+// the handles declared here.
 #pragma once
 
 #include "library/libtable.h"
