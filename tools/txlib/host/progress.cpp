@@ -1,0 +1,49 @@
+#include "host/progress.h"
+
+#include <cstdio>
+
+#ifdef _WIN32
+#include <io.h>
+#define TXLIB_ISATTY(f) _isatty(_fileno(f))
+#else
+#include <unistd.h>
+#define TXLIB_ISATTY(f) isatty(fileno(f))
+#endif
+
+namespace txlib {
+
+namespace {
+
+constexpr uint64_t kShownFrom = 4 * 1024 * 1024;
+constexpr double kMiB = 1024.0 * 1024.0;
+
+} // namespace
+
+Progress::Progress(const Options& options, uint64_t total)
+    : shown_(options.verbosity > 0 && total >= kShownFrom && TXLIB_ISATTY(stderr)), total_(total) {}
+
+Progress::~Progress() {
+    Clear();
+}
+
+void Progress::Add(uint64_t bytes) {
+    done_ += bytes;
+    if (!shown_) return;
+    const uint64_t done = done_ < total_ ? done_ : total_;
+    const auto percent = static_cast<unsigned>(done * 100 / total_);
+    if (percent == last_ && drawn_) return;
+    last_ = percent;
+    drawn_ = true;
+    std::fprintf(stderr, "\rtxlib: %3u%% (%.1f of %.1f MiB)", percent,
+                 static_cast<double>(done) / kMiB, static_cast<double>(total_) / kMiB);
+    std::fflush(stderr);
+}
+
+void Progress::Clear() {
+    if (!drawn_) return;
+    drawn_ = false;
+    std::fprintf(stderr, "\r%50s\r", "");
+    std::fflush(stderr);
+}
+
+} // namespace txlib
