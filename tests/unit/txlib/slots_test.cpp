@@ -3,7 +3,7 @@
 #include "formats/exeimage.h"
 #include "commands/librarytools.h"
 #include "formats/slotvalues.h"
-#include "formats/text.h"
+#include "host/text.h"
 
 #include <gtest/gtest.h>
 

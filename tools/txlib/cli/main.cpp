@@ -12,7 +12,7 @@
 #include "formats/slotvalues.h"
 #include "host/spool.h"
 #include "host/systemfiles.h"
-#include "formats/text.h"
+#include "host/text.h"
 #include "txversion.h"
 
 #include <CLI/CLI.hpp>

@@ -17,7 +17,7 @@
 #include "commands/libraryview.h"
 #include "formats/longnames.h"
 #include "host/progress.h"
-#include "formats/text.h"
+#include "host/text.h"
 
 #include "diskfile/filetime.h"
 #include "library/container.h"

@@ -13,7 +13,7 @@
 #include "host/files.h"
 #include "commands/librarytools.h"
 #include "formats/slotvalues.h"
-#include "formats/text.h"
+#include "host/text.h"
 
 #include "library/container.h"
 

@@ -14,7 +14,7 @@
 #include "formats/pelayout.h"
 #include "formats/resourcesection.h"
 #include "formats/resourcetree.h"
-#include "formats/text.h"
+#include "host/text.h"
 #include "formats/versioninfo.h"
 
 #include <nlohmann/json.hpp>

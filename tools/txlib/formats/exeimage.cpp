@@ -2,7 +2,7 @@
 
 #include "formats/embedrecord.h"
 #include "host/failure.h"
-#include "formats/text.h"
+#include "host/text.h"
 
 #include "platform/stringtable.h"
 

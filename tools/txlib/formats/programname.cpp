@@ -3,7 +3,7 @@
 #include "host/failure.h"
 #include "formats/longnames.h"
 #include "formats/slotvalues.h"
-#include "formats/text.h"
+#include "host/text.h"
 
 #include <cstdio>
 

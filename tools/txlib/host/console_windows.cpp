@@ -7,7 +7,7 @@
 // pipe, and the thread is waited for, so that nothing written is lost.
 #include "host/console.h"
 
-#include "formats/text.h"
+#include "host/text.h"
 
 #include <windows.h>
 

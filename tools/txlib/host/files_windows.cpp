@@ -3,7 +3,7 @@
 #include "host/files.h"
 #include "host/files_system.h"
 
-#include "formats/text.h"
+#include "host/text.h"
 #include "host/errortext.h"
 #include "host/failure.h"
 

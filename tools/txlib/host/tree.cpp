@@ -2,7 +2,7 @@
 
 #include "host/errortext.h"
 #include "host/failure.h"
-#include "formats/text.h"
+#include "host/text.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,5 @@
-#include "formats/text.h"
+#include "host/text.h"
+#include "host/text_system.h"
 
 namespace txlib {
 
@@ -9,6 +10,8 @@ constexpr uint16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 
                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
                                 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+} // namespace
 
 void AppendUtf8(std::string* out, uint32_t cp) {
     if (cp < 0x80) {
@@ -22,8 +25,6 @@ void AppendUtf8(std::string* out, uint32_t cp) {
         out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
 }
-
-} // namespace
 
 uint16_t Cp1252ToUnit(uint8_t byte) {
     return byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
@@ -42,8 +43,6 @@ bool UnitToCp1252(uint32_t code_point, uint8_t* byte) {
     }
     return false;
 }
-
-namespace {
 
 // The character of the UTF-8 sequence at `at`: its code point and length;
 // false when the bytes there are not one.
@@ -79,8 +78,6 @@ bool DecodeUtf8(const std::string& utf8, size_t at, uint32_t* code_point, size_t
     return true;
 }
 
-} // namespace
-
 bool Utf8ToCp1252(const std::string& utf8, std::string* out, std::string* error) {
     out->clear();
     size_t i = 0;
@@ -107,24 +104,6 @@ std::string Cp1252ToUtf8(const std::string& text) {
     for (char c : text)
         AppendUtf8(&out, Cp1252ToUnit(static_cast<uint8_t>(c)));
     return out;
-}
-
-bool ArgumentText(const std::string& argument, std::string* out, std::string* error) {
-#ifdef _WIN32
-    (void)error;
-    *out = argument;
-    return true;
-#else
-    return Utf8ToCp1252(argument, out, error);
-#endif
-}
-
-std::string DisplayText(const std::string& text) {
-#ifdef _WIN32
-    return text;
-#else
-    return Cp1252ToUtf8(text);
-#endif
 }
 
 namespace {
@@ -172,19 +151,12 @@ std::string EscapeControls(const std::string& shown) {
             AppendEscape(&out, byte);
             continue;
         }
-#ifdef _WIN32
-        if (byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D) {
-            AppendEscape(&out, byte);
+        if (const size_t length = C1ControlAt(shown, i)) {
+            for (size_t k = 0; k < length; ++k)
+                AppendEscape(&out, static_cast<uint8_t>(shown[i + k]));
+            i += length - 1;
             continue;
         }
-#else
-        if (byte == 0xC2 && i + 1 < shown.size() &&
-            (static_cast<uint8_t>(shown[i + 1]) & 0xE0) == 0x80) {
-            AppendEscape(&out, byte);
-            AppendEscape(&out, static_cast<uint8_t>(shown[++i]));
-            continue;
-        }
-#endif
         out.push_back(shown[i]);
     }
     return out;
@@ -205,27 +177,6 @@ std::string FoldFileCase(std::string text) {
             c = static_cast<char>(0x9F); // ÿ
     }
     return text;
-}
-
-std::string PathUtf8(const std::string& path) {
-#ifdef _WIN32
-    return Cp1252ToUtf8(path);
-#else
-    std::string out;
-    size_t i = 0;
-    while (i < path.size()) {
-        uint32_t cp;
-        size_t length;
-        if (DecodeUtf8(path, i, &cp, &length)) {
-            out.append(path, i, length);
-            i += length;
-        } else {
-            AppendUtf8(&out, Cp1252ToUnit(static_cast<uint8_t>(path[i])));
-            ++i;
-        }
-    }
-    return out;
-#endif
 }
 
 } // namespace txlib

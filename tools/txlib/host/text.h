@@ -6,6 +6,7 @@
 // system serves) on Windows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -30,6 +31,9 @@ bool ArgumentText(const std::string& argument, std::string* out, std::string* er
 
 // Windows-1252 text as the terminal shows it.
 std::string DisplayText(const std::string& text);
+
+// The characters (columns) that text as the terminal gets it takes.
+size_t DisplayColumns(const std::string& shown);
 
 // Text as the terminal gets it (UTF-8 on Linux, the code page on Windows)
 // with every control character written as `ls -b` writes it (\t, \n, \033),
