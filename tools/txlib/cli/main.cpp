@@ -91,14 +91,11 @@ int KindValue(const std::string& text) {
 // takes it for a folder separator, as on Windows: it would open another file
 // than the one named. Such a path is refused before anything is read.
 void CheckNativePaths(const std::vector<const std::string*>& paths) {
-#ifdef _WIN32
-    (void)paths;
-#else
+    if (txlib::BackslashSeparatesFolders()) return;
     for (const std::string* path : paths)
         if (path->find('\\') != std::string::npos)
             txlib::Fail(*path, "a path with a backslash cannot be used on Linux: the library "
                                "layer reads a backslash as a folder separator");
-#endif
 }
 
 // Every option may be given once.

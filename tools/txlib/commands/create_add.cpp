@@ -30,12 +30,6 @@
 #include <set>
 #include <sys/stat.h>
 
-#ifdef _WIN32
-#include <direct.h>
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 namespace txlib {
 
 namespace {
@@ -307,9 +301,7 @@ void WriteMembers(const Options& options, CoreSession& core, const AddPlan& plan
                   const std::string& library, const std::string& written, Progress& progress,
                   std::vector<std::string>* report) {
     WriteBehind behind(written);
-#ifdef _WIN32
-    _setmode(_fileno(stdin), _O_BINARY);
-#endif
+    BinaryStream(stdin);
     for (const Planned& member : plan.members) {
         const SourceFile& input = *member.input;
         const std::string shown = InputShown(input);

@@ -30,12 +30,6 @@
 #include <set>
 #include <sys/stat.h>
 
-#ifdef _WIN32
-#include <direct.h>
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 namespace txlib {
 
 namespace {
@@ -63,11 +57,7 @@ void MakeFolders(const std::string& path, std::vector<std::string>* made) {
         at = path.find_first_of("/\\", at + 1);
         const std::string prefix = path.substr(0, at);
         if (prefix.empty() || prefix.back() == ':' || IsDirectory(prefix)) continue;
-#ifdef _WIN32
-        const int failed = _mkdir(prefix.c_str());
-#else
-        const int failed = ::mkdir(prefix.c_str(), 0777);
-#endif
+        const int failed = MakeFolder(prefix);
         // The cause is taken before the checks below can replace it.
         const std::string reason = failed != 0 ? ErrnoText() : std::string();
         if (failed != 0 && !IsDirectory(prefix))
@@ -187,9 +177,7 @@ int CommandExtract(const Options& options, const std::string& library,
                               (opened.base != 0 ? "the program that holds the library read"
                                                 : "the library read") +
                               ", which extraction never writes into" + nothing);
-#ifdef _WIN32
-        _setmode(_fileno(stdout), _O_BINARY);
-#endif
+        BinaryStream(stdout);
         copy(*chosen.front(), [](const uint8_t* data, size_t size) {
             if (std::fwrite(data, 1, size, stdout) != size)
                 Fail("", "cannot write to standard output: " + ErrnoText());
@@ -200,11 +188,7 @@ int CommandExtract(const Options& options, const std::string& library,
 
     // Where each member goes: its long name's folders under the output
     // folder, every part of it a safe name.
-#ifdef _WIN32
-    const char separator = '\\';
-#else
-    const char separator = '/';
-#endif
+    const char separator = PathSeparator();
     std::string prefix = request.directory;
     if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') prefix += separator;
     std::vector<std::string> targets;

@@ -29,12 +29,6 @@
 #include <set>
 #include <sys/stat.h>
 
-#ifdef _WIN32
-#include <direct.h>
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 namespace txlib {
 
 namespace {

@@ -1,4 +1,5 @@
 #include "host/errortext.h"
+#include "host/systemfiles.h"
 
 #include <cerrno>
 #include <cstring>
@@ -99,9 +100,7 @@ std::string WindowsErrorText(uint32_t code) {
 
 std::string ErrnoText() {
     const int error = errno;
-#ifdef EDQUOT
-    if (error == EDQUOT) return "no space left on the device (disk quota reached)";
-#endif
+    if (QuotaReached(error)) return "no space left on the device (disk quota reached)";
     if (error == ENOSPC) return WindowsErrorText(112);
     return std::strerror(error);
 }

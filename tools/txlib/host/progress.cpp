@@ -1,14 +1,8 @@
 #include "host/progress.h"
 
-#include <cstdio>
+#include "host/systemfiles.h"
 
-#ifdef _WIN32
-#include <io.h>
-#define TXLIB_ISATTY(f) _isatty(_fileno(f))
-#else
-#include <unistd.h>
-#define TXLIB_ISATTY(f) isatty(fileno(f))
-#endif
+#include <cstdio>
 
 namespace txlib {
 
@@ -20,7 +14,7 @@ constexpr double kMiB = 1024.0 * 1024.0;
 } // namespace
 
 Progress::Progress(const Options& options, uint64_t total)
-    : shown_(options.verbosity > 0 && total >= kShownFrom && TXLIB_ISATTY(stderr)), total_(total) {}
+    : shown_(options.verbosity > 0 && total >= kShownFrom && IsTerminal(stderr)), total_(total) {}
 
 Progress::~Progress() {
     Clear();

@@ -2,17 +2,13 @@
 
 #include "host/errortext.h"
 #include "host/failure.h"
+#include "host/systemfiles.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
 #include <system_error>
 #include <vector>
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace txlib {
 
@@ -36,9 +32,7 @@ SpooledLibrary::SpooledLibrary(const std::string& path) : path_(path) {
     spool_->Open();
     std::FILE* in = stdin;
     if (path == "-") {
-#ifdef _WIN32
-        _setmode(_fileno(stdin), _O_BINARY);
-#endif
+        BinaryStream(stdin);
     } else {
         in = std::fopen(path.c_str(), "rb");
         if (in == nullptr) Fail(path, "cannot open: " + ErrnoText());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace txlib {
@@ -38,6 +39,29 @@ struct FileIdentity {
 // The identity of the file the name leads to, a link in last place not
 // followed. False when there is none.
 bool IdentityOf(const std::string& path, FileIdentity* identity);
+
+// Sets a standard stream to binary: on Windows the C library would turn
+// "\n" into "\r\n" and stop reading at byte 0x1A; nothing elsewhere.
+void BinaryStream(std::FILE* stream);
+
+// Whether the stream is a terminal (a console on Windows).
+bool IsTerminal(std::FILE* stream);
+
+// Whether the C library's error number says that the user's disk quota is
+// used up (POSIX: EDQUOT; Windows has no such number).
+bool QuotaReached(int error);
+
+// Makes one folder (on POSIX with mode 0777 less the umask): 0, or -1 with
+// errno set.
+int MakeFolder(const std::string& path);
+
+// The separator the system writes between the folders of a path.
+char PathSeparator();
+
+// Whether the system, as the library layer does, takes a backslash for a
+// separator between folders (Windows), rather than for a character of a
+// name (Linux).
+bool BackslashSeparatesFolders();
 
 // The longest path, made absolute, that the system opens where it limits
 // whole paths (Windows without "\\?\": 260 characters with the final NUL).

@@ -7,6 +7,30 @@
 
 namespace txlib {
 
+void BinaryStream(std::FILE* stream) {
+    (void)stream;
+}
+
+bool IsTerminal(std::FILE* stream) {
+    return isatty(fileno(stream)) != 0;
+}
+
+bool QuotaReached(int error) {
+    return error == EDQUOT;
+}
+
+int MakeFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777);
+}
+
+char PathSeparator() {
+    return '/';
+}
+
+bool BackslashSeparatesFolders() {
+    return false;
+}
+
 void OpenStandardStreams() {
     // Taken in order: the null device gets the lowest free number, the one
     // that is missing.

@@ -4,10 +4,37 @@
 
 #include <cstdio>
 #include <cstring>
+#include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <vector>
 
 namespace txlib {
+
+void BinaryStream(std::FILE* stream) {
+    _setmode(_fileno(stream), _O_BINARY);
+}
+
+bool IsTerminal(std::FILE* stream) {
+    return _isatty(_fileno(stream)) != 0;
+}
+
+bool QuotaReached(int error) {
+    (void)error;
+    return false;
+}
+
+int MakeFolder(const std::string& path) {
+    return _mkdir(path.c_str());
+}
+
+char PathSeparator() {
+    return '\\';
+}
+
+bool BackslashSeparatesFolders() {
+    return true;
+}
 
 namespace {
 
