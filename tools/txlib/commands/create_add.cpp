@@ -410,7 +410,7 @@ int CommandCreate(const Options& options, const std::string& library, int kind,
     {
         CoreSession core;
         core.Create(out.PathToMake(), static_cast<int16_t>(kind), capacity, library);
-        Progress progress(options, plan.data);
+        Progress progress(options.verbosity, plan.data);
         WriteMembers(options, core, plan, library, out.TempPath(), progress, &report);
         core.Close(library);
     }
@@ -462,7 +462,7 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
     out.Open();
     if (plan.compact_first) {
         const LibrarySnapshot snapshot = TakeSnapshot(library);
-        Progress quiet(options, 0);
+        Progress quiet(options.verbosity, 0);
         WriteCompacted(library, snapshot, LiveEntries(snapshot, library), std::nullopt, out, quiet);
         if (options.verbosity > 0)
             std::printf("%s: compacted first, to make room in its directory\n", library.c_str());
@@ -476,7 +476,7 @@ int CommandAdd(const Options& options, const std::string& library, const AddRequ
         CoreSession core;
         core.Open(out.TempPath(), 0, library);
         const GrowthStep growth(step);
-        Progress progress(options, plan.data + plan.early);
+        Progress progress(options.verbosity, plan.data + plan.early);
         WriteMembers(options, core, plan, library, out.TempPath(), progress, &report);
         core.Close(library);
     }

@@ -168,7 +168,7 @@ void Rewrite(const std::string& library, const LibrarySnapshot& snapshot,
     OutputFile out(library);
     out.Open();
     {
-        Progress progress(options, total);
+        Progress progress(options.verbosity, total);
         WriteCompacted(library, snapshot, kept, table, out, progress);
     }
     out.Close();

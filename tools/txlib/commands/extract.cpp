@@ -267,7 +267,7 @@ int CommandExtract(const Options& options, const std::string& library,
     // place; after a failure, the files written so far stay and are named.
     std::vector<std::string> made, written;
     std::map<FileIdentity, const MemberView*> identities; // of the files written
-    Progress progress(options, total);
+    Progress progress(options.verbosity, total);
     try {
         MakeFolders(prefix, &made);
         for (const std::string& target : skipped)

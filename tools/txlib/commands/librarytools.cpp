@@ -226,34 +226,6 @@ void CheckContainer(const std::string& name, const uint8_t* data, size_t availab
     }
 }
 
-bool ValidMemberName(const std::string& name, std::string* reason) {
-    if (name.empty()) {
-        *reason = "is empty";
-        return false;
-    }
-    if (name.size() > static_cast<size_t>(tx::kMemberNameMax)) {
-        *reason = "is longer than the " + Number(tx::kMemberNameMax) +
-                  " characters a directory entry holds";
-        return false;
-    }
-    if (static_cast<uint8_t>(name[0]) == tx::kEntryDeleted) {
-        *reason = "begins with the character that marks a deleted entry";
-        return false;
-    }
-    for (char c : name) {
-        const auto byte = static_cast<uint8_t>(c);
-        if (byte < 0x20 || byte == 0x7F || std::strchr("\\/:*?\"<>|", c) != nullptr) {
-            *reason = "holds a character that a member name cannot hold";
-            return false;
-        }
-    }
-    if (name == "." || name == "..") {
-        *reason = "is not a file name";
-        return false;
-    }
-    return true;
-}
-
 bool SafeFileName(const std::string& name, std::string* reason) {
     if (name.empty() || name == "." || name == "..") {
         *reason = "has an empty, \".\" or \"..\" part";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "commands/commands.h"
+#include "formats/longnames.h"
 
 #include <nlohmann/json.hpp>
 
@@ -37,12 +38,6 @@ std::vector<const MemberView*> SelectMembers(const LibraryView& view,
                                              const std::vector<std::string>& arguments, bool all,
                                              const std::string& library,
                                              const std::string& nothing);
-
-// Whether `name` (Windows-1252) can be stored as a member name: 1 to 12
-// characters, none of them a control character or one of \ / : * ? " < > |,
-// not "." or "..", not beginning with the deleted-entry mark 0xE5. Sets the
-// reason when not.
-bool ValidMemberName(const std::string& name, std::string* reason);
 
 // Whether one part of a member's name (the whole of a short name, or a part
 // of a long name between its backslashes) can be written as a file or folder

@@ -1,6 +1,6 @@
 #include "formats/longnames.h"
 
-#include "commands/librarytools.h"
+#include "library/container.h"
 
 #include <cstring>
 
@@ -110,6 +110,34 @@ std::string ShortName(const std::string& long_name,
         }
         if (!taken(candidate)) return candidate;
     }
+}
+
+bool ValidMemberName(const std::string& name, std::string* reason) {
+    if (name.empty()) {
+        *reason = "is empty";
+        return false;
+    }
+    if (name.size() > static_cast<size_t>(tx::kMemberNameMax)) {
+        *reason = "is longer than the " + std::to_string(tx::kMemberNameMax) +
+                  " characters a directory entry holds";
+        return false;
+    }
+    if (static_cast<uint8_t>(name[0]) == tx::kEntryDeleted) {
+        *reason = "begins with the character that marks a deleted entry";
+        return false;
+    }
+    for (char c : name) {
+        const auto byte = static_cast<uint8_t>(c);
+        if (byte < 0x20 || byte == 0x7F || std::strchr("\\/:*?\"<>|", c) != nullptr) {
+            *reason = "holds a character that a member name cannot hold";
+            return false;
+        }
+    }
+    if (name == "." || name == "..") {
+        *reason = "is not a file name";
+        return false;
+    }
+    return true;
 }
 
 } // namespace txlib

@@ -58,4 +58,10 @@ bool ValidLongName(const std::string& name, std::string* reason);
 std::string ShortName(const std::string& long_name,
                       const std::function<bool(const std::string&)>& taken);
 
+// Whether `name` (Windows-1252) can be stored as a member name: 1 to 12
+// characters, none of them a control character or one of \ / : * ? " < > |,
+// not "." or "..", not beginning with the deleted-entry mark 0xE5. Sets the
+// reason when not.
+bool ValidMemberName(const std::string& name, std::string* reason);
+
 } // namespace txlib

@@ -13,8 +13,8 @@ constexpr double kMiB = 1024.0 * 1024.0;
 
 } // namespace
 
-Progress::Progress(const Options& options, uint64_t total)
-    : shown_(options.verbosity > 0 && total >= kShownFrom && IsTerminal(stderr)), total_(total) {}
+Progress::Progress(int verbosity, uint64_t total)
+    : shown_(verbosity > 0 && total >= kShownFrom && IsTerminal(stderr)), total_(total) {}
 
 Progress::~Progress() {
     Clear();

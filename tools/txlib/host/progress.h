@@ -2,8 +2,6 @@
 // is a terminal.
 #pragma once
 
-#include "commands/commands.h"
-
 #include <cstdint>
 
 namespace txlib {
@@ -11,8 +9,8 @@ namespace txlib {
 class Progress {
   public:
     // Shown for `total` bytes of work of at least 4 MiB, on a terminal,
-    // unless -q.
-    Progress(const Options& options, uint64_t total);
+    // unless `verbosity` is 0 (-q).
+    Progress(int verbosity, uint64_t total);
     ~Progress(); // clears the line
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
