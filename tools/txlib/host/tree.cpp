@@ -1,4 +1,7 @@
 #include "host/tree.h"
+#include "host/tree_system.h"
+
+#include "host/systemfiles.h"
 
 #include "host/errortext.h"
 #include "host/failure.h"
@@ -7,36 +10,21 @@
 #include <algorithm>
 #include <cstdlib>
 
-#ifdef _WIN32
-#include "platform/win32.h"
-#else
-#include <cerrno>
-#include <climits>
-#include <dirent.h>
-#include <sys/stat.h>
-#endif
-
 namespace txlib {
 
-namespace {
-
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-#else
-constexpr char kSeparator = '/';
-bool IsSeparator(char c) {
-    return c == '/';
-}
-#endif
+namespace tree_system {
 
 std::string Join(const std::string& a, const std::string& b) {
     if (a.empty()) return b;
     if (IsSeparator(a.back())) return a + b;
-    return a + kSeparator + b;
+    return a + PathSeparator() + b;
 }
+
+} // namespace tree_system
+
+using namespace tree_system;
+
+namespace {
 
 // One file or folder name read from the disk, in Windows-1252.
 bool PartName(const std::string& part, std::string* out, std::string* reason) {
@@ -45,136 +33,15 @@ bool PartName(const std::string& part, std::string* out, std::string* reason) {
         *reason = "the name " + error;
         return false;
     }
-#ifndef _WIN32
-    if (out->find('\\') != std::string::npos) {
+    if (!BackslashSeparatesFolders() && out->find('\\') != std::string::npos) {
         *reason = "the name holds a backslash, which separates the parts of a member name";
         return false;
     }
-#endif
     return true;
 }
 
-struct Walker {
-    InputSet* set;
-    std::string root;                 // the canonical directory that links must stay inside
-    std::vector<std::string> walking; // canonical folders being walked
-
-    void Add(const std::string& disk, const std::string& name);
-    void Folder(const std::string& disk, const std::string& name);
-    std::vector<std::string> Entries(const std::string& disk);
-};
-
-#ifdef _WIN32
-
-std::string Canonical(const std::string& path) {
-    char full[MAX_PATH + 1];
-    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-    return length == 0 || length > MAX_PATH ? path : std::string(full, length);
-}
-
-std::vector<std::string> Walker::Entries(const std::string& disk) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(Join(disk, "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) return names;
-        Fail(disk, WithCause("cannot read the folder", error));
-    }
-    do {
-        const std::string entry = found.cFileName;
-        if (entry != "." && entry != "..") names.push_back(entry);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
-void Walker::Add(const std::string& disk, const std::string& name) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(disk.c_str(), GetFileExInfoStandard, &data)) {
-        const DWORD error = GetLastError();
-        Fail(disk, error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                       ? std::string("cannot open: no such file or folder")
-                       : WithCause("cannot open", error));
-    }
-    // Links and junctions could lead anywhere; they are not followed.
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        Fail(disk, "is a link, which txlib does not follow on Windows");
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        Folder(disk, name);
-        return;
-    }
-    const int64_t size =
-        static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    set->files.push_back({disk, name, size});
-}
-
-#else
-
-std::string Canonical(const std::string& path) {
-    char resolved[PATH_MAX];
-    return realpath(path.empty() ? "." : path.c_str(), resolved) ? std::string(resolved) : "";
-}
-
-bool Inside(const std::string& path, const std::string& root) {
-    if (root == "/") return true;
-    return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-                            path[root.size()] == '/');
-}
-
-std::vector<std::string> Walker::Entries(const std::string& disk) {
-    std::vector<std::string> names;
-    DIR* folder = opendir(disk.empty() ? "." : disk.c_str());
-    if (folder == nullptr) Fail(disk, "cannot read the folder: " + ErrnoText());
-    while (const dirent* entry = readdir(folder)) {
-        const std::string part = entry->d_name;
-        if (part != "." && part != "..") names.push_back(part);
-    }
-    closedir(folder);
-    return names;
-}
-
-void Walker::Add(const std::string& disk, const std::string& name) {
-    const char* const path = disk.empty() ? "." : disk.c_str();
-    struct stat st;
-    if (lstat(path, &st) != 0)
-        Fail(disk, errno == ENOENT ? std::string("cannot open: no such file or folder")
-                                   : "cannot open: " + ErrnoText());
-    // Whatever links the path goes through, where it ends must lie inside
-    // the folder the names are relative to.
-    const std::string target = Canonical(disk);
-    if (target.empty() || stat(path, &st) != 0) Fail(disk, "is a link to nothing");
-    if (!Inside(target, root)) Fail(disk, "leads outside " + root + " through a link");
-    if (S_ISDIR(st.st_mode)) {
-        Folder(disk, name);
-        return;
-    }
-    if (!S_ISREG(st.st_mode)) Fail(disk, "is neither a file nor a folder");
-    set->files.push_back({disk, name, static_cast<int64_t>(st.st_size)});
-}
-
-#endif
-
-void Walker::Folder(const std::string& disk, const std::string& name) {
-    const std::string canonical = Canonical(disk);
-    if (std::find(walking.begin(), walking.end(), canonical) != walking.end())
-        Fail(disk, "leads back into a folder that is being walked");
-    walking.push_back(canonical);
-    std::vector<std::string> entries = Entries(disk);
-    std::sort(entries.begin(), entries.end());
-    if (entries.empty()) set->empty_folders.push_back(disk.empty() ? "." : disk);
-    for (const std::string& entry : entries) {
-        std::string part, reason;
-        if (!PartName(entry, &part, &reason)) Fail(Join(disk, entry), reason);
-        Add(Join(disk, entry), name.empty() ? part : name + "\\" + part);
-    }
-    walking.pop_back();
-}
-
 bool IsAbsolute(const std::string& path) {
-#ifdef _WIN32
-    if (path.size() >= 2 && path[1] == ':') return true;
-#endif
+    if (NamesDrive(path)) return true;
     return !path.empty() && IsSeparator(path[0]);
 }
 
@@ -195,18 +62,32 @@ bool LeavesFolder(const std::string& path) {
 
 } // namespace
 
+void tree_system::Walker::Folder(const std::string& disk, const std::string& name) {
+    const std::string canonical = Canonical(disk);
+    if (std::find(walking.begin(), walking.end(), canonical) != walking.end())
+        Fail(disk, "leads back into a folder that is being walked");
+    walking.push_back(canonical);
+    std::vector<std::string> entries = Entries(disk);
+    std::sort(entries.begin(), entries.end());
+    if (entries.empty()) set->empty_folders.push_back(disk.empty() ? "." : disk);
+    for (const std::string& entry : entries) {
+        std::string part, reason;
+        if (!PartName(entry, &part, &reason)) Fail(Join(disk, entry), reason);
+        Add(Join(disk, entry), name.empty() ? part : name + "\\" + part);
+    }
+    walking.pop_back();
+}
+
 bool MemberNameOfPath(const std::string& path, std::string* name, std::string* reason) {
     name->clear();
     if (!path.empty() && IsSeparator(path[0])) {
         *reason = "is an absolute path: give paths relative to the current folder (or to -C)";
         return false;
     }
-#ifdef _WIN32
-    if (path.size() >= 2 && path[1] == ':') {
+    if (NamesDrive(path)) {
         *reason = "names a drive: give paths relative to the current folder (or to -C)";
         return false;
     }
-#endif
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = start;
