@@ -5,7 +5,7 @@
 #include "launcher/channel.h"
 #include "launcher/modules.h"
 #include "launcher/slots.h"
-#include "library/selfextract.h"
+#include "launcher/selfextract.h"
 #include "support/error.h"
 #include "support/trim.h"
 #include "vfile/vfile.h"

@@ -6,6 +6,12 @@
 // sharing that library's container handle. The record also carries the member
 // access state of the virtual file layer (the member open in the library, its
 // position and sizes), since each library has exactly one.
+//
+// library/ and vfile/ are one layer, split in two folders by concern: this
+// table opens its container files through virtual handles (vfile/virtual.h),
+// because a container can be a member of another library, and the virtual
+// layer reads members through this table. The container format itself
+// (library/container.h) needs neither.
 #pragma once
 
 #include "library/container.h"

@@ -2,6 +2,7 @@
 // current library's directory, and the long-name tables.
 #include "library/searchlist.h"
 #include "support/memory.h"
+#include "support/names.h"
 #include "support/trim.h"
 #include "vfile/virtual.h"
 

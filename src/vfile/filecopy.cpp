@@ -5,6 +5,7 @@
 #include "diskfile/diskfile.h"
 #include "diskfile/filetime.h"
 #include "support/memory.h"
+#include "support/names.h"
 #include "vfile/internal.h"
 
 #include <cstdio>

@@ -1,5 +1,12 @@
 // The virtual file layer: one handle space over disk files and library
 // members. Its start and end are called by the launcher's start-up sequence.
+//
+// vfile/ and library/ are one layer, split in two folders by concern: the
+// open-library table opens its container files through virtual handles,
+// because a container can itself be a member of another library, and this
+// layer reads and writes members through that table. Each folder calls the
+// other; nothing below them (diskfile/, support/, platform/) calls either
+// except through the hooks of diskfile/libraryhooks.h.
 #pragma once
 
 namespace tx {

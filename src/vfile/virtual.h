@@ -9,6 +9,10 @@
 //
 // A path whose first character is '|' names a member; any other path is a
 // disk path. Paths are copied into working buffers of 260 characters.
+//
+// This layer and library/ are one (see vfile/vfile.h): members are read
+// through the open-library table, and the table opens its containers through
+// the handles declared here.
 #pragma once
 
 #include "library/libtable.h"
@@ -73,12 +77,6 @@ int StripMemberPrefix(char* path);
 // '|' and the text after the path's last backslash, cut to `max_length`
 // characters, into `out` (max_length + 1 bytes).
 void MemberPathOf(char* out, const char* path, int16_t max_length);
-
-// The letters a to z upper-cased, every other byte as it is: the case of
-// member names and paths is folded this way whatever the code page.
-inline char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 // Copies at most `count` characters and stores a NUL at destination[count].
 char* CopyBounded(char* destination, const char* source, uint16_t count);

@@ -5,6 +5,7 @@
 #include "diskfile/libraryhooks.h"
 #include "library/searchlist.h"
 #include "support/error.h"
+#include "support/names.h"
 #include "support/trim.h"
 #include "vfile/internal.h"
 

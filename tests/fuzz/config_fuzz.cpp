@@ -9,7 +9,7 @@
 #include "launcher/modules.h"
 #include "launcher/slots.h"
 #include "platform/fault.h"
-#include "slotvalues.h"
+#include "formats/slotvalues.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -3,6 +3,7 @@
 // opened as self-extraction opens it, and its members copied out to disk.
 #include "common.h"
 
+#include "launcher/extractmodule.h"
 #include "library/embedded.h"
 #include "library/libtable.h"
 

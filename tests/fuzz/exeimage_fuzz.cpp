@@ -1,8 +1,8 @@
 // The bytes of a launcher executable as the library tool reads it: the PE or
 // ELF structure, the configuration strings it finds (read back and written
 // again in place), and the recorded offset of the embedded library.
-#include "exeimage.h"
-#include "failure.h"
+#include "formats/exeimage.h"
+#include "host/failure.h"
 
 #include <cstdlib>
 #include <vector>

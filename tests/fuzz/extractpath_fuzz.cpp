@@ -3,8 +3,8 @@
 // path is empty, "." or "..", the same name always maps to the same path,
 // and a name made from a relative path (as add makes it) maps back to that
 // path. The first byte picks the output folder and the separator.
-#include "librarytools.h"
-#include "tree.h"
+#include "commands/librarytools.h"
+#include "host/tree.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -9,7 +9,7 @@
 
 #include "library/libtable.h"
 #include "library/searchlist.h"
-#include "longnames.h"
+#include "formats/longnames.h"
 #include "platform/win32.h"
 #include "vfile/virtual.h"
 

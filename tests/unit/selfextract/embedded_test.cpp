@@ -3,7 +3,8 @@
 #include "diskfile/filetime.h"
 #include "layer_fixture.h"
 #include "library/embedded.h"
-#include "library/scratchdir.h"
+#include "launcher/scratchdir.h"
+#include "launcher/extractmodule.h"
 
 #include <filesystem>
 #include <iterator>

@@ -3,10 +3,10 @@
 // and the launcher's core still opens its members by their names; add into
 // a full directory replaces in place, or compacts first.
 #include "container_fixture.h"
-#include "deletecompact.h"
-#include "failure.h"
-#include "librarytools.h"
-#include "libraryview.h"
+#include "commands/deletecompact.h"
+#include "host/failure.h"
+#include "commands/librarytools.h"
+#include "commands/libraryview.h"
 #include "testutil.h"
 
 #include "library/libtable.h"

@@ -2,8 +2,8 @@
 // by byte here: the exported string table found by its symbol (or, without
 // one, by its signature), the embedded-library record in its note, and
 // damaged files.
-#include "exeimage.h"
-#include "failure.h"
+#include "formats/exeimage.h"
+#include "host/failure.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The right to rewrite a file: one writer at a time.
-#include "failure.h"
-#include "files.h"
+#include "host/failure.h"
+#include "host/files.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Reading a file by range: small reads through the cached windows, large
 // ones straight from the file, and a file that is not what it was.
-#include "failure.h"
-#include "files.h"
+#include "host/failure.h"
+#include "host/files.h"
 
 #include "container_fixture.h"
 #include "testutil.h"

@@ -3,10 +3,10 @@
 // writes keeps to one directory growth; its JSON parses back; an extraction
 // refuses before it writes, and after a failure keeps what it wrote whole.
 #include "container_fixture.h"
-#include "errortext.h"
-#include "failure.h"
-#include "libraryview.h"
-#include "librarytools.h"
+#include "host/errortext.h"
+#include "host/failure.h"
+#include "commands/libraryview.h"
+#include "commands/librarytools.h"
 #include "testutil.h"
 
 #include "library/container.h"

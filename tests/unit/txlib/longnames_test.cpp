@@ -1,8 +1,8 @@
 // Long member names as txlib writes and reads them: the table text as the
 // launcher's lookup finds its lines, generated short names, the rules for a
 // long name, and the patterns that select members.
-#include "librarytools.h"
-#include "longnames.h"
+#include "commands/librarytools.h"
+#include "formats/longnames.h"
 
 #include <gtest/gtest.h>
 

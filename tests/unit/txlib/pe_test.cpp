@@ -1,8 +1,8 @@
 // The library tool's reading and patching of Windows programs, over PE files
 // built byte by byte here: the string table walk, the .rsrc header that
 // records the embedded library, and damaged files.
-#include "exeimage.h"
-#include "failure.h"
+#include "formats/exeimage.h"
+#include "host/failure.h"
 #include "pe_fixture.h"
 
 #include <gtest/gtest.h>

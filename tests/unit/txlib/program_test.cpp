@@ -2,9 +2,9 @@
 // program rewritten by streaming stores the checksum of the bytes it wrote,
 // and the JSON of slots and info parses back whatever the strings and paths
 // hold.
-#include "commands.h"
-#include "exeimage.h"
-#include "files.h"
+#include "commands/commands.h"
+#include "formats/exeimage.h"
+#include "host/files.h"
 #include "pe_fixture.h"
 
 #include "container_fixture.h"

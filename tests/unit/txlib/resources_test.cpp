@@ -2,13 +2,13 @@
 // files built byte by byte: .rsrc followed by .reloc and a debug section,
 // with and without a COFF symbol table, carrying an embedded library and a
 // certificate table.
-#include "certificate.h"
-#include "exeimage.h"
-#include "failure.h"
-#include "icon.h"
+#include "formats/certificate.h"
+#include "formats/exeimage.h"
+#include "host/failure.h"
+#include "formats/icon.h"
 #include "pe_fixture.h"
-#include "resourcesection.h"
-#include "versioninfo.h"
+#include "formats/resourcesection.h"
+#include "formats/versioninfo.h"
 
 #include <gtest/gtest.h>
 

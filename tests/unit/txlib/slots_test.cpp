@@ -1,9 +1,9 @@
 // The library tool's slot values: laying a value into the stored entries so
 // that the launcher's reading gives it back, and refusing what cannot be.
-#include "exeimage.h"
-#include "librarytools.h"
-#include "slotvalues.h"
-#include "text.h"
+#include "formats/exeimage.h"
+#include "commands/librarytools.h"
+#include "formats/slotvalues.h"
+#include "host/text.h"
 
 #include <gtest/gtest.h>
 
