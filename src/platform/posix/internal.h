@@ -62,6 +62,15 @@ inline BOOL Fail(DWORD error) {
     return Fail(error, FALSE);
 }
 
+// The distance SetFilePointer moves by: the low part alone is a 32-bit
+// signed distance; with a high part, the two make one 64-bit signed one.
+inline int64_t MoveDistance(LONG low, const LONG* high) {
+    if (!high) return low;
+    const uint64_t bits =
+        (static_cast<uint64_t>(static_cast<uint32_t>(*high)) << 32) | static_cast<uint32_t>(low);
+    return static_cast<int64_t>(bits);
+}
+
 // Sets the last error from errno and answers `value`, for one-line returns.
 template <typename T> T FailErrno(T value, bool parent_exists = true) {
     SetLastErrorFromErrno(parent_exists);

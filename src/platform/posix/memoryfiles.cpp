@@ -404,13 +404,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
     if (FaultEnter("SetFilePointer")) return INVALID_SET_FILE_POINTER;
     MemoryFile* f = FileOf(hFile);
     if (!f) return Fail(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
-    int64_t distance = lDistanceToMove; // 32-bit signed without a high part
-    if (lpDistanceToMoveHigh) {
-        uint64_t bits =
-            (static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
-            static_cast<uint32_t>(lDistanceToMove);
-        distance = static_cast<int64_t>(bits);
-    }
+    const int64_t distance = MoveDistance(lDistanceToMove, lpDistanceToMoveHigh);
     int64_t base = 0;
     switch (dwMoveMethod) {
     case FILE_BEGIN:
