@@ -227,6 +227,11 @@ OutputFile::OutputFile(std::string final_path) : final_(std::move(final_path)), 
     }
 }
 
+OutputFile::~OutputFile() {
+    if (stream_) std::fclose(stream_);
+    DropTemporary(committed_ ? std::string() : temp_, private_, file_);
+}
+
 const std::string& OutputFile::PathToMake() {
     if (!private_.empty()) return temp_;
     // The reserved name becomes a directory that only this process writes.

@@ -294,11 +294,6 @@ void WriteBehind::Wrote(uint64_t bytes) {
 #endif
 }
 
-OutputFile::~OutputFile() {
-    if (stream_) std::fclose(stream_);
-    DropTemporary(committed_ ? std::string() : temp_, private_, file_);
-}
-
 void OutputFile::Commit() {
     Close();
     // Replaced only where the file was there, and locked, at the start.
